@@ -1,6 +1,66 @@
 #include "process/block_loop.h"
 
+#include <string.h>
+
+#include "engine/engine_state.h"
+#include "process/diffuser_chain.h"
+#include "process/diffusion_amount.h"
+#include "process/mix_gains.h"
+#include "process/output_mix.h"
+#include "process/routing.h"
 #include "shell/plugin_instance.h"
 
-// Placeholder until the audio path lands.
-void runBlockLoop(PluginInstance&, uint32_t) {}
+// Audio is cut into 16-sample blocks counted from the first sample the
+// instance ever processed, not from the start of each run call: blockPhase
+// carries the position inside the current block from one call to the next.
+// The smoothers tick when a block begins, and a call that starts or ends
+// inside a block runs the diffusers, the kernels and the mix on the part of
+// the block it holds. Every stage is causal sample by sample, so without a
+// control change the output does not depend on how the host cuts its
+// periods; with periods that are multiples of 16 the blocks are exactly the
+// 16-sample blocks of each call.
+//
+// The unit kernels' tap reads are the one place that looks at a block as a
+// whole: a tap offset within 16 samples of a whole ring turn would read a
+// cell the same block has just overwritten. Taps lie within 0.95 of the
+// unit's float length, far from that for every loop that fits the ring.
+
+namespace {
+
+void tickSmoothers(PluginInstance& self) {
+    EngineState& engine = *self.engine;
+    if (tickSmoother(self.mixSmoother)) updateMixGains(engine, self.mixSmoother.current);
+    if (tickSmoother(self.diffusionSmoother)) applyDiffusionAmount(engine, self.diffusionSmoother.current);
+}
+
+// One block, or the part of one that this call holds (n <= 16).
+void processBlockSpan(EngineState& engine, const float* input, float* left, float* right, uint32_t n) {
+    // The input is read once into a copy: a host may hand the same buffer
+    // for the input and an output, and the outputs are written before the
+    // mix needs the dry signal.
+    float dry[kBlockLength];
+    memcpy(dry, input, n * sizeof(float));
+    if (engine.diffusionAmount != 0.0f) {
+        runDiffuserChain(engine, dry, left, n);
+    } else {
+        memcpy(left, dry, n * sizeof(float));
+    }
+    routeUnitBank(engine.bank, left, right, n);
+    mixOutputs(engine, dry, left, right, n);
+}
+
+}  // namespace
+
+void runBlockLoop(PluginInstance& self, uint32_t sampleCount) {
+    EngineState& engine = *self.engine;
+    uint32_t done = 0;
+    while (done < sampleCount) {
+        if (self.blockPhase == 0) tickSmoothers(self);
+        const uint32_t rest = kBlockLength - self.blockPhase;
+        const uint32_t span = sampleCount - done < rest ? sampleCount - done : rest;
+        processBlockSpan(engine, self.audioIn + done, self.audioOutLeft + done, self.audioOutRight + done,
+                         span);
+        self.blockPhase = (self.blockPhase + span) % kBlockLength;
+        done += span;
+    }
+}
