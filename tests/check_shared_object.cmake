@@ -1,0 +1,43 @@
+# cmake -DLIBRARY=<path to the plug-in .so> -P check_shared_object.cmake
+# A host loads the plug-in next to others: it must export lv2_descriptor
+# alone and pull in no C++ runtime of its own.
+if(NOT LIBRARY OR NOT EXISTS "${LIBRARY}")
+  message(FATAL_ERROR "no shared object given or found: '${LIBRARY}'")
+endif()
+
+# Runs a binutils tool on the library into `out`; stops the check if it fails.
+function(read_library out)
+  execute_process(COMMAND ${ARGN} "${LIBRARY}" OUTPUT_VARIABLE text RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${ARGN} failed on ${LIBRARY}")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+read_library(symbols nm -D --defined-only)
+string(REGEX MATCHALL "[^\n]+" symbol_lines "${symbols}")
+set(exported "")
+foreach(line IN LISTS symbol_lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] +" "" name "${line}")
+  list(APPEND exported "${name}")
+endforeach()
+if(NOT exported STREQUAL "lv2_descriptor")
+  message(FATAL_ERROR "exported symbols should be lv2_descriptor only, found: ${exported}")
+endif()
+
+read_library(dynamic readelf -d)
+string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed_lines "${dynamic}")
+set(unexpected "")
+foreach(line IN LISTS needed_lines)
+  string(REGEX REPLACE "Shared library: \\[([^]]+)\\]" "\\1" library "${line}")
+  if(NOT library MATCHES "^(libc|libm)\\.so(\\.[0-9]+)*$")
+    list(APPEND unexpected "${library}")
+  endif()
+endforeach()
+if(NOT needed_lines)
+  message(FATAL_ERROR "no NEEDED entries read from ${LIBRARY}")
+endif()
+if(unexpected)
+  message(FATAL_ERROR "the plug-in must need only libc and libm, it also needs: ${unexpected}")
+endif()
+message(STATUS "exports: ${exported}; needs: ${needed_lines}")
