@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+#include "support/plugin_rig.h"
+
+namespace {
+
+// Only the control stage: a run of no samples.
+void applyOnly(PluginRig& rig) { runPlugin(*rig.instance, 0); }
+
+UnitBank& bankOf(PluginRig& rig) { return rig.instance->engine->bank; }
+
+std::vector<unsigned char> snapshot(const PluginRig& rig) {
+    std::vector<unsigned char> bytes(sizeof(EngineState) + sizeof(PluginInstance));
+    memcpy(bytes.data(), rig.instance->engine, sizeof(EngineState));
+    memcpy(bytes.data() + sizeof(EngineState), rig.instance, sizeof(PluginInstance));
+    return bytes;
+}
+
+}  // namespace
+
+TEST(ControlApply, FirstRunAppliesEveryPort) {
+    PluginRig rig;
+    float* c = rig.controls;
+    c[PortMix] = 30.0f;
+    c[PortDecayFirst] = 1200.0f;
+    c[PortDecayLast] = 600.0f;
+    c[PortUnitCount] = 12.0f;
+    c[PortSizeFirst] = 5.0f;
+    c[PortSizeLast] = 60.0f;
+    c[PortSizeJitter] = 10.0f;
+    c[PortSizeCurve] = 1.0f;
+    c[PortDiffusion] = 0.5f;
+    c[PortStereo] = 1.0f;
+    c[PortRouting] = 2.0f;
+    c[PortInputGainFirst] = 0.25f;
+    c[PortInputGainLast] = 0.75f;
+    c[PortCutoffFirst] = 5000.0f;
+    c[PortCutoffLast] = 500.0f;
+    c[PortFilterType] = 3.0f;
+    c[PortResonance] = 40.0f;
+    c[PortModDepthFirst] = 10.0f;
+    c[PortModDepthLast] = 30.0f;
+    c[PortModRateFirst] = 1.0f;
+    c[PortModRateLast] = 2.0f;
+    applyOnly(rig);
+
+    const PluginInstance& self = *rig.instance;
+    const EngineState& engine = *self.engine;
+    const UnitBank& bank = engine.bank;
+    EXPECT_EQ(self.mixSmoother.target, 30.0f * 0.01f);
+    EXPECT_EQ(self.diffusionSmoother.target, 0.5f);
+    EXPECT_EQ(bank.unitCount, 12u);
+    EXPECT_EQ(bank.sizeFirst, 5.0f);
+    EXPECT_EQ(bank.sizeLast, 60.0f);
+    EXPECT_EQ(bank.lengthJitter, 10.0f * 0.01f);
+    EXPECT_EQ(bank.distributionCurve, 0.3f);
+    EXPECT_TRUE(engine.stereoOutput);
+    EXPECT_EQ(bank.routingMode, 2);
+    EXPECT_EQ(bank.filterType, 3);
+    EXPECT_EQ(bank.ladderResonance, nextafterf(1.0f, 0.0f)) << "40 x 0.0249999985, not 40 x 0.025";
+    EXPECT_EQ(bank.modDepthFirst, 10.0f * 0.01f);
+    EXPECT_EQ(bank.modRateLast, 2.0f);
+
+    EXPECT_EQ(bank.units[0].decayMs, 1200.0f);
+    EXPECT_EQ(bank.units[11].decayMs, 600.0f);
+    EXPECT_EQ(bank.unitInputGain[11], 0.75f);
+    EXPECT_EQ(bank.ladderSets[4][11].resonance, bank.ladderResonance);
+    EXPECT_FLOAT_EQ(bank.units[11].modDepth, 0.3f * 300.0f);
+    EXPECT_GT(bank.units[11].lfoIncrement, bank.units[0].lfoIncrement);
+    for (uint64_t k = 0; k < 12; ++k) EXPECT_NE(bank.units[k].pendingLength, 0u) << k;
+    EXPECT_EQ(bank.units[12].pendingLength, 0u);
+    for (uint32_t port = PortDecayFirst; port < PortCount; ++port) {
+        const ControlSlot* slot = controlSlot(*rig.instance, port);
+        if (slot != nullptr) {
+            EXPECT_EQ(slot->cached, c[port]) << port;
+        }
+    }
+}
+
+// The usual controls mostly equal the engine's own defaults, yet every
+// per-unit table must be filled on the first run.
+TEST(ControlApply, FirstRunFillsTheBankEvenForDefaultValues) {
+    PluginRig rig;
+    applyOnly(rig);
+    const UnitBank& bank = bankOf(rig);
+    EXPECT_EQ(bank.unitInputGain[0], 0.5f);
+    EXPECT_EQ(bank.unitInputGain[39], 1.0f);
+    EXPECT_GT(bank.units[0].feedback, 0.0f);
+    EXPECT_GT(bank.ladderSets[0][0].pole1, 0.0f);
+    EXPECT_EQ(bank.units[0].modDepth, 0.0f);
+    EXPECT_EQ(bank.units[0].lfoIncrement, 0.0f);
+    EXPECT_EQ(bank.units[39].pendingLength, 14549u);
+}
+
+TEST(ControlApply, UnchangedControlsChangeNothing) {
+    PluginRig rig;
+    applyOnly(rig);
+    const std::vector<unsigned char> before = snapshot(rig);
+    applyOnly(rig);
+    EXPECT_TRUE(before == snapshot(rig));
+}
+
+// NaN never equals its cache, so the port is applied again on every run;
+// an unchanged ordinary port is not.
+TEST(ControlApply, NanPortIsReappliedEveryRun) {
+    PluginRig rig;
+    rig.controls[PortDecayFirst] = NAN;
+    applyOnly(rig);
+    UnitBank& bank = bankOf(rig);
+    const float limit = bank.units[0].feedback;
+    EXPECT_EQ(limit, nextafterf(nextafterf(nextafterf(1.0f, 0.0f), 0.0f), 0.0f));
+    bank.units[0].feedback = 0.5f;
+    bank.unitInputGain[0] = 9.0f;
+    applyOnly(rig);
+    EXPECT_EQ(bank.units[0].feedback, limit);
+    EXPECT_EQ(bank.unitInputGain[0], 9.0f);
+}
+
+// Reseeding makes lengths and taps a function of the settings alone, so it
+// does not matter which of the ports started the recomputation.
+TEST(ControlApply, LengthsAndTapsDoNotDependOnTheStartingPort) {
+    const float target[] = {30.0f, 3.0f, 80.0f, 20.0f, 0.5f};  // ports 6..10
+    const float other[] = {50.0f, 4.0f, 70.0f, 0.0f, -0.5f};
+    auto configure = [&](PluginRig& rig) {
+        for (int i = 0; i < 5; ++i) rig.controls[PortUnitCount + i] = target[i];
+    };
+    PluginRig reference;
+    configure(reference);
+    applyOnly(reference);
+    const UnitBank& expected = bankOf(reference);
+    for (int starter = 0; starter < 5; ++starter) {
+        PluginRig rig;
+        configure(rig);
+        rig.controls[PortUnitCount + starter] = other[starter];
+        applyOnly(rig);
+        rand();
+        rig.controls[PortUnitCount + starter] = target[starter];
+        applyOnly(rig);
+        const UnitBank& bank = bankOf(rig);
+        ASSERT_EQ(bank.unitCount, 30u);
+        for (uint64_t k = 0; k < 30; ++k) {
+            EXPECT_EQ(bank.units[k].pendingLength, expected.units[k].pendingLength) << starter << " " << k;
+            EXPECT_EQ(bank.tapOffsetA[k], expected.tapOffsetA[k]) << starter << " " << k;
+            EXPECT_EQ(bank.tapOffsetB[k], expected.tapOffsetB[k]) << starter << " " << k;
+        }
+    }
+}
+
+// Ports are applied in ascending order: the count (6) comes after the decay
+// times (4, 5) and before the input gains (14). Units above a lowered count
+// keep their values until a raised count brings them back.
+TEST(ControlApply, LoweringAndRaisingTheCount) {
+    PluginRig rig;
+    applyOnly(rig);
+    UnitBank& bank = bankOf(rig);
+    const float pole39 = bank.ladderSets[0][39].pole1;
+    const float gain20 = bank.unitInputGain[20];
+
+    rig.controls[PortUnitCount] = 10.0f;
+    rig.controls[PortDecayLast] = 300.0f;
+    rig.controls[PortInputGainFirst] = 0.2f;
+    applyOnly(rig);
+    EXPECT_EQ(bank.units[9].decayMs, 300.0f) << "the count's own recomputation spreads over 10";
+    EXPECT_EQ(bank.unitInputGain[9], 1.0f);
+    EXPECT_EQ(bank.unitInputGain[39], 1.0f);
+    EXPECT_EQ(bank.unitInputGain[20], gain20) << "untouched";
+    EXPECT_EQ(bank.ladderSets[0][39].pole1, pole39);
+    bank.units[39].modDepth = 5.0f;
+
+    rig.controls[PortUnitCount] = 40.0f;
+    applyOnly(rig);
+    EXPECT_EQ(bank.unitInputGain[0], 0.2f);
+    EXPECT_EQ(bank.unitInputGain[39], 1.0f);
+    EXPECT_NEAR(bank.unitInputGain[20], 0.2f + 0.8f * 20.0f / 39.0f, 1e-6f);
+    EXPECT_EQ(bank.units[39].decayMs, 300.0f);
+    EXPECT_EQ(bank.units[39].modDepth, 0.0f);
+    EXPECT_EQ(bank.ladderSets[0][39].pole1, pole39);
+    EXPECT_EQ(bank.units[39].pendingLength, 14549u);
+}
+
+TEST(ControlApply, IntegerAndSwitchConversions) {
+    PluginRig rig;
+    const EngineState& engine = *rig.instance->engine;
+    const UnitBank& bank = engine.bank;
+    struct Case {
+        float value;
+        int32_t routing;
+        int32_t filter;
+        bool stereo;
+    };
+    const Case cases[] = {
+        {1.9f, 1, 1, true},   {-1.0f, 0, -1, true},  {0.0f, 0, 0, false},
+        {-0.5f, 0, 0, true},  {NAN, 0, 0, true},     {-0.0f, 0, 0, false},
+        {5e9f, 705032704, INT32_MAX, true},  // routing keeps the low 32 bits
+        {-1e10f, 0, INT32_MIN, true},        {INFINITY, -1, INT32_MAX, true},
+    };
+    for (const Case& test : cases) {
+        rig.controls[PortRouting] = test.value;
+        rig.controls[PortFilterType] = test.value;
+        rig.controls[PortStereo] = test.value;
+        applyOnly(rig);
+        EXPECT_EQ(bank.routingMode, test.routing) << test.value;
+        EXPECT_EQ(bank.filterType, test.filter) << test.value;
+        EXPECT_EQ(engine.stereoOutput, test.stereo) << test.value;
+    }
+}
+
+TEST(ControlApply, SizeCurveExponent) {
+    PluginRig rig;
+    const UnitBank& bank = bankOf(rig);
+    const float values[] = {1.0f, 0.0f, -1.0f};
+    const float exponents[] = {0.3f, 1.05f, 3.3f};
+    for (int i = 0; i < 3; ++i) {
+        rig.controls[PortSizeCurve] = values[i];
+        applyOnly(rig);
+        EXPECT_EQ(bank.distributionCurve, exponents[i]) << values[i];
+    }
+    // s * s * 3 + 0.3 is one fused step: here rounding twice gives another float.
+    const float v = -0.995f;
+    const float s = (1.0f - v) * 0.5f;
+    const float fused = static_cast<float>(static_cast<long double>(s * s) * 3.0L + 0.3f);
+    ASSERT_NE(fused, s * s * 3.0f + 0.3f);
+    rig.controls[PortSizeCurve] = v;
+    applyOnly(rig);
+    EXPECT_EQ(bank.distributionCurve, fused);
+}
+
+TEST(ControlApply, MixAndModulationPortsScaleByOneHundredth) {
+    PluginRig rig;
+    rig.controls[PortUnitCount] = 5.0f;
+    rig.controls[PortModDepthFirst] = 0.0f;
+    rig.controls[PortModDepthLast] = 200.0f;
+    rig.controls[PortMix] = 9.0f;
+    applyOnly(rig);
+    const UnitBank& bank = bankOf(rig);
+    const float depths[] = {0.0f, 150.0f, 300.0f, 300.0f, 300.0f};
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(bank.units[k].modDepth, depths[k]) << k;
+    // A multiply by the float 0.01, which is not the same as dividing by 100.
+    ASSERT_NE(9.0f * 0.01f, 9.0f / 100.0f);
+    EXPECT_EQ(rig.instance->mixSmoother.target, 9.0f * 0.01f);
+}
