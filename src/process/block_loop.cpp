@@ -21,9 +21,10 @@
 // 16-sample blocks of each call.
 //
 // The unit kernels' tap reads are the one place that looks at a block as a
-// whole: a tap offset within 16 samples of a whole ring turn would read a
-// cell the same block has just overwritten. Taps lie within 0.95 of the
-// unit's float length, far from that for every loop that fits the ring.
+// whole: a tap offset within 16 samples below a whole ring turn reads a cell
+// the same block has just overwritten, so a shorter piece of the block reads
+// the older value instead. Taps lie within 0.95 of the unit's float length,
+// which keeps them clear of that unless a jittered size goes past about 230.
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "process/block_loop.h"
+#include "process/diffusion_amount.h"
 #include "shell/plugin_instance.h"
 #include "support/plugin_rig.h"
 
@@ -130,6 +131,52 @@ TEST(BlockLoop, UnknownRoutingSendsTheInputStageToBothChannels) {
         ASSERT_EQ(fixture.left[k], wet * fixture.input[k] + dry * fixture.input[k]) << k;
         ASSERT_EQ(fixture.right[k], fixture.left[k]) << k;
     }
+}
+
+// Bank bypassed, gains held, diffusion applied at `amount` and held there.
+void holdDiffusion(LoopFixture& fixture, float amount) {
+    PluginInstance& instance = *fixture.instance;
+    instance.engine->bank.routingMode = 3;
+    instance.engine->stereoOutput = true;
+    instance.mixSmoother.current = instance.mixSmoother.target;
+    applyDiffusionAmount(*instance.engine, amount);
+    instance.diffusionSmoother.current = instance.diffusionSmoother.target = amount;
+}
+
+TEST(BlockLoop, BlockWhoseAmountReachesZeroIsTheFirstCopied) {
+    LoopFixture fixture;
+    holdDiffusion(fixture, 0.5f);
+    ParamSmoother& diffusion = fixture.instance->diffusionSmoother;
+    const Diffuser& first = fixture.instance->engine->diffusers[0];
+    diffusion.current = 2.0f * diffusion.step;
+    diffusion.target = 0.0f;
+    fixture.run(16);
+    EXPECT_NE(fixture.instance->engine->diffusionAmount, 0.0f);
+    EXPECT_EQ(first.position, 16u);
+    fixture.run(16);
+    EXPECT_EQ(fixture.instance->engine->diffusionAmount, 0.0f);
+    EXPECT_EQ(first.position, 16u);
+    const EngineState& engine = *fixture.instance->engine;
+    for (uint32_t k = 0; k < 16; ++k) {
+        ASSERT_EQ(fixture.left[k], engine.wetGain * fixture.input[k] + engine.dryGain * fixture.input[k]) << k;
+    }
+}
+
+TEST(BlockLoop, DiffusersResumeAfterAPauseAsIfNoTimeHadPassed) {
+    LoopFixture paused, straight;
+    for (LoopFixture* fixture : {&paused, &straight}) {
+        holdDiffusion(*fixture, 0.5f);
+        fixture->run(40);
+    }
+    holdDiffusion(paused, 0.0f);
+    Diffuser before[kDiffuserCount];
+    memcpy(before, paused.instance->engine->diffusers, sizeof before);
+    paused.run(100);
+    EXPECT_EQ(memcmp(before, paused.instance->engine->diffusers, sizeof before), 0);
+    holdDiffusion(paused, 0.5f);
+    paused.instance->blockPhase = straight.instance->blockPhase;
+    for (LoopFixture* fixture : {&paused, &straight}) fixture->run(600);
+    for (uint32_t k = 0; k < 600; ++k) ASSERT_EQ(paused.left[k], straight.left[k]) << k;
 }
 
 TEST(BlockLoop, DeactivateActivateChangesNothing) {
