@@ -1,0 +1,199 @@
+#include "kernels/delay_line.h"
+
+#include <math.h>
+
+#include "engine/float_to_int.h"
+#include "kernels/unit_constants.h"
+
+namespace {
+
+// Per-block copy of the fields the loop changes. The ring lives in the same
+// record, so working on the record itself would reload every field after
+// each ring store.
+struct LoopState {
+    float lfoPhase;
+    float readPhase;
+    float readSpeed;
+    float feedback;
+    float dcState;
+    uint64_t writeIndex;
+    uint64_t length;
+    uint64_t targetLength;
+    uint64_t pendingLength;
+    bool gliding;
+};
+
+LoopState loadLoopState(const ChainUnit& unit) {
+    return LoopState{unit.lfoPhase,   unit.readPhase, unit.readSpeed,    unit.feedback,
+                     unit.dcState,    unit.writeIndex, unit.length, unit.targetLength,
+                     unit.pendingLength, unit.gliding};
+}
+
+void storeLoopState(ChainUnit& unit, const LoopState& s) {
+    unit.lfoPhase = s.lfoPhase;
+    unit.readPhase = s.readPhase;
+    unit.readSpeed = s.readSpeed;
+    unit.feedback = s.feedback;
+    unit.dcState = s.dcState;
+    unit.writeIndex = s.writeIndex;
+    unit.length = s.length;
+    unit.targetLength = s.targetLength;
+    unit.pendingLength = s.pendingLength;
+    unit.gliding = s.gliding;
+}
+
+// Linear interpolation between ring[i] and ring[i + 1]; i = 31999 reaches the
+// guard copy of entry 0.
+inline float readRing(const float* ring, uint64_t i, float frac) {
+    return ring[i] + frac * (ring[i + 1] - ring[i]);
+}
+
+// Every sample with all its tests: LFO wrap, read wrap, guard copies, write
+// wrap, the length glide and the read-pointer wrap.
+void runFullProcedure(ChainUnit& unit, const float* x, float* out, uint32_t n) {
+    float* const ring = unit.ring;
+    const float lfoIncrement = unit.lfoIncrement;
+    const float modDepth = unit.modDepth;
+    const float ringGain = unit.ringGain;
+    LoopState s = loadLoopState(unit);
+    for (uint32_t j = 0; j < n; ++j) {
+        float p = s.lfoPhase + lfoIncrement;
+        if (p >= 1.0f) p = p - 2.0f;
+        s.lfoPhase = p;
+
+        float r = s.readPhase + (1.0f + modDepth * (1.0f + fabsf(p)));
+        if (r >= kRingLengthFloat) r = r - kRingLengthFloat;
+        // Only a depth outside [0, 300], a negative or non-finite LFO step
+        // can carry the read outside the ring; read entry 0 rather than
+        // leave the ring.
+        if (!(r >= 0.0f && r < kRingLengthFloat)) r = 0.0f;
+        float whole;
+        const float frac = modff(r, &whole);
+        const float v = readRing(ring, truncateToU64(whole), frac);
+
+        const float y = kDcBlockerInputGain * v + kDcBlockerPole * s.dcState;
+        const float o = y - s.dcState;
+        s.dcState = y;
+
+        uint64_t w = s.writeIndex;
+        const float q = (x[j] + o * s.feedback) * ringGain;
+        ring[w] = q;
+        if (w < kUnitGuardEntries) ring[kUnitRingLength + w] = q;
+        w = w + 1;
+        if (w > kUnitRingLength - 1) w = 0;
+        s.writeIndex = w;
+
+        // Length management sees the read position before this sample's
+        // advance.
+        if (s.gliding) {
+            const uint64_t behind = ((float)w > s.readPhase) ? 0 : kUnitRingLength;
+            const uint64_t d = w + behind - truncateToU64(s.readPhase);
+            s.length = d;
+            if (d == s.targetLength) {
+                s.gliding = false;
+                s.readSpeed = 1.0f;
+                s.feedback = glideEndFeedback(unit, d);
+            }
+        } else if (s.pendingLength != 0) {
+            s.targetLength = s.pendingLength;
+            s.pendingLength = 0;
+            if (s.targetLength > s.length) {
+                s.gliding = true;
+                s.readSpeed = kLengtheningSpeed;
+            } else if (s.targetLength < s.length) {
+                s.gliding = true;
+                s.readSpeed = kShorteningSpeed;
+            }
+        }
+
+        s.readPhase = s.readPhase + s.readSpeed;
+        if (s.readPhase >= kRingLengthFloat) s.readPhase = s.readPhase - kRingLengthFloat;
+        out[j] = o;
+    }
+    storeLoopState(unit, s);
+}
+
+// The same arithmetic for a block that delayLineIsQuiet() has cleared: no
+// test can fire, so none is made.
+void runQuietBlock(ChainUnit& unit, const float* x, float* out, uint32_t n) {
+    float* const ring = unit.ring;
+    const float lfoIncrement = unit.lfoIncrement;
+    const float modDepth = unit.modDepth;
+    const float ringGain = unit.ringGain;
+    const float readSpeed = unit.readSpeed;
+    const float feedback = unit.feedback;
+    float lfoPhase = unit.lfoPhase;
+    float readPhase = unit.readPhase;
+    float dcState = unit.dcState;
+    float* const write = ring + unit.writeIndex;
+    for (uint32_t j = 0; j < n; ++j) {
+        const float p = lfoPhase + lfoIncrement;
+        lfoPhase = p;
+        const float r = readPhase + (1.0f + modDepth * (1.0f + fabsf(p)));
+        // r lies in [1, 32000), so r - trunc(r) is exact: modff's fraction.
+        const uint64_t i = truncateToU64(r);
+        const float v = readRing(ring, i, r - (float)i);
+        const float y = kDcBlockerInputGain * v + kDcBlockerPole * dcState;
+        const float o = y - dcState;
+        dcState = y;
+        write[j] = (x[j] + o * feedback) * ringGain;
+        readPhase = readPhase + readSpeed;
+        out[j] = o;
+    }
+    unit.lfoPhase = lfoPhase;
+    unit.readPhase = readPhase;
+    unit.dcState = dcState;
+    unit.writeIndex += n;
+}
+
+}  // namespace
+
+float glideEndFeedback(const ChainUnit& unit, uint64_t d) {
+    const float g = powf(0.001f, (float)d / (unit.decayMs * unit.sampleRate * 0.001f));
+    if (g < -kFeedbackLimit) return -kFeedbackLimit;
+    if (g <= kFeedbackLimit) return g;
+    return kFeedbackLimit;
+}
+
+bool delayLineIsQuiet(const ChainUnit& unit, uint32_t n) {
+    if (unit.gliding || unit.pendingLength != 0) return false;
+    // Writes at writeIndex .. writeIndex + n - 1 need no guard copy and the
+    // advance after the last one does not wrap.
+    if (unit.writeIndex < kUnitGuardEntries || unit.writeIndex > kUnitRingLength - 1 - n) return false;
+
+    // LFO: with p0 >= -1 and a step >= 0 the phase only rises, and each
+    // rounded sum below 2 is off by at most 2^-24, so p_k <= p0 + k*(step +
+    // 2^-24). Requiring p0 + (n+1)*step + n*2^-21 < 1 keeps every p_k below 1.
+    // Evaluated in double, where (n+1)*step is exact and the two roundings
+    // are far smaller than the spare margin.
+    const float p0 = unit.lfoPhase;
+    const float step = unit.lfoIncrement;
+    if (!(p0 >= -1.0f && step >= 0.0f)) return false;  // also rejects NaN
+    const double lfoBound = (double)p0 + (double)(n + 1) * (double)step + (double)n * 0x1p-21;
+    if (!(lfoBound < 1.0)) return false;
+
+    // Read position: readPhase stays below 32768 here, so each rounded advance
+    // is off by at most 2^-10 and rp_k <= rp0 + k*(speed + 2^-8). The read
+    // offset 1 + depth*(1 + |p|) is at most fl(1 + 2*depth) as |p| <= 1. One
+    // spare sample absorbs those roundings and that of the final sum, so every
+    // read lies in [1, 32000) and no advance reaches 32000.
+    const float rp0 = unit.readPhase;
+    const float speed = unit.readSpeed;
+    const float depth = unit.modDepth;
+    if (!(rp0 >= 0.0f && speed >= 0.0f && depth >= 0.0f)) return false;
+    const double readBound =
+        (double)rp0 + (double)n * ((double)speed + 0x1p-8) + 2.0 * (double)depth + 2.0;
+    return readBound < (double)kRingLengthFloat;
+}
+
+void runDelayLine(ChainUnit& unit, const float* x, float* out, uint32_t n, DelayLinePath path) {
+    if (n == 0) return;
+    // Only this loop writes writeIndex; keep a damaged value from addressing
+    // memory outside the ring.
+    if (unit.writeIndex >= kUnitRingLength) unit.writeIndex %= kUnitRingLength;
+    if (path == DelayLinePath::Fastest && delayLineIsQuiet(unit, n)) {
+        runQuietBlock(unit, x, out, n);
+    } else {
+        runFullProcedure(unit, x, out, n);
+    }
+}

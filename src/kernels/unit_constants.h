@@ -1,0 +1,19 @@
+// Constants of the unit delay loop, written so that each literal stores the
+// exact single-precision value the loop's arithmetic is defined with.
+#pragma once
+
+#include <stdint.h>
+
+#include "engine/engine_state.h"
+
+// DC blocker inside the loop: pole, and input gain (1 + pole) / 2 for unity
+// gain at the Nyquist frequency.
+constexpr float kDcBlockerPole = 0.99687076f;       // 0x3F7F32EC
+constexpr float kDcBlockerInputGain = 0.99843538f;  // 0x3F7F9976
+// Largest loop gain magnitude, three units in the last place below 1.
+constexpr float kFeedbackLimit = 0.99999982f;  // 0x3F7FFFFD
+// Read-pointer speeds while a glide lengthens or shortens the loop.
+constexpr float kLengtheningSpeed = 0.9f;  // loop grows by 0.1 sample per sample
+constexpr float kShorteningSpeed = 1.11f;  // loop shrinks by 0.11 sample per sample
+constexpr float kRingLengthFloat = 32000.0f;
+static_assert(kUnitRingLength == 32000, "kRingLengthFloat must match the ring");
