@@ -25,28 +25,11 @@ std::vector<unsigned char> snapshot(const PluginRig& rig) {
 
 TEST(ControlApply, FirstRunAppliesEveryPort) {
     PluginRig rig;
-    float* c = rig.controls;
-    c[PortMix] = 30.0f;
-    c[PortDecayFirst] = 1200.0f;
-    c[PortDecayLast] = 600.0f;
-    c[PortUnitCount] = 12.0f;
-    c[PortSizeFirst] = 5.0f;
-    c[PortSizeLast] = 60.0f;
-    c[PortSizeJitter] = 10.0f;
-    c[PortSizeCurve] = 1.0f;
-    c[PortDiffusion] = 0.5f;
-    c[PortStereo] = 1.0f;
-    c[PortRouting] = 2.0f;
-    c[PortInputGainFirst] = 0.25f;
-    c[PortInputGainLast] = 0.75f;
-    c[PortCutoffFirst] = 5000.0f;
-    c[PortCutoffLast] = 500.0f;
-    c[PortFilterType] = 3.0f;
-    c[PortResonance] = 40.0f;
-    c[PortModDepthFirst] = 10.0f;
-    c[PortModDepthLast] = 30.0f;
-    c[PortModRateFirst] = 1.0f;
-    c[PortModRateLast] = 2.0f;
+    // Ports 3..23: mix, decays, count, sizes, jitter, curve, diffusion,
+    // stereo, routing, input gains, cutoffs, filter, resonance, depths, rates.
+    const float values[PortCount] = {0, 0, 0, 30, 1200, 600, 12, 5, 60, 10, 1, 0.5f,
+                                     1, 2, 0.25f, 0.75f, 5000, 500, 3, 40, 10, 30, 1, 2};
+    memcpy(rig.controls, values, sizeof values);
     applyOnly(rig);
 
     const PluginInstance& self = *rig.instance;
@@ -55,8 +38,6 @@ TEST(ControlApply, FirstRunAppliesEveryPort) {
     EXPECT_EQ(self.mixSmoother.target, 30.0f * 0.01f);
     EXPECT_EQ(self.diffusionSmoother.target, 0.5f);
     EXPECT_EQ(bank.unitCount, 12u);
-    EXPECT_EQ(bank.sizeFirst, 5.0f);
-    EXPECT_EQ(bank.sizeLast, 60.0f);
     EXPECT_EQ(bank.lengthJitter, 10.0f * 0.01f);
     EXPECT_EQ(bank.distributionCurve, 0.3f);
     EXPECT_TRUE(engine.stereoOutput);
@@ -64,7 +45,6 @@ TEST(ControlApply, FirstRunAppliesEveryPort) {
     EXPECT_EQ(bank.filterType, 3);
     EXPECT_EQ(bank.ladderResonance, nextafterf(1.0f, 0.0f)) << "40 x 0.0249999985, not 40 x 0.025";
     EXPECT_EQ(bank.modDepthFirst, 10.0f * 0.01f);
-    EXPECT_EQ(bank.modRateLast, 2.0f);
 
     EXPECT_EQ(bank.units[0].decayMs, 1200.0f);
     EXPECT_EQ(bank.units[11].decayMs, 600.0f);
@@ -77,7 +57,7 @@ TEST(ControlApply, FirstRunAppliesEveryPort) {
     for (uint32_t port = PortDecayFirst; port < PortCount; ++port) {
         const ControlSlot* slot = controlSlot(*rig.instance, port);
         if (slot != nullptr) {
-            EXPECT_EQ(slot->cached, c[port]) << port;
+            EXPECT_EQ(slot->cached, values[port]) << port;
         }
     }
 }
@@ -243,4 +223,29 @@ TEST(ControlApply, MixAndModulationPortsScaleByOneHundredth) {
     // A multiply by the float 0.01, which is not the same as dividing by 100.
     ASSERT_NE(9.0f * 0.01f, 9.0f / 100.0f);
     EXPECT_EQ(rig.instance->mixSmoother.target, 9.0f * 0.01f);
+}
+
+// Whatever the host sends, the fields the kernels index or loop by stay in
+// the ranges they rely on.
+TEST(ControlApply, SillyValuesKeepTheKernelInvariants) {
+    PluginRig rig;
+    const float silly[] = {NAN, INFINITY, -INFINITY, 0.0f, -0.0f, -1e30f, 1e30f, -7.5f, 3e9f, 1e-40f};
+    const size_t count = sizeof silly / sizeof silly[0];
+    const UnitBank& bank = bankOf(rig);
+    for (size_t round = 0; round < 3 * count; ++round) {
+        for (uint32_t port = PortMix; port < PortCount; ++port) rig.controls[port] = silly[(round + port * 7) % count];
+        applyOnly(rig);
+        ASSERT_GE(bank.unitCount, 1u);
+        ASSERT_LE(bank.unitCount, kMaxUnits);
+        for (uint64_t k = 0; k < bank.unitCount; ++k) {
+            const ChainUnit& unit = bank.units[k];
+            if (unit.pendingLength != 0) {
+                EXPECT_GE(unit.pendingLength, 301u) << round << " " << k;
+                EXPECT_LE(unit.pendingLength, 31999u) << round << " " << k;
+            }
+            EXPECT_TRUE(unit.modDepth >= 0.0f && unit.modDepth <= 300.0f) << round << " " << k;
+            EXPECT_TRUE(unit.lfoIncrement >= 0.0f && unit.lfoIncrement <= 2.0f) << round << " " << k;
+            EXPECT_TRUE(unit.feedback >= 0.0f && unit.feedback < 1.0f) << round << " " << k;
+        }
+    }
 }

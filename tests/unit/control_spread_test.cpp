@@ -12,13 +12,6 @@ TEST(ControlSpread, OneUnitTakesTheFirstValueWhateverTheLast) {
     EXPECT_EQ(geometricSpreadAt(makeGeometricSpread(440.0f, 0.0f, 1), 0), 440.0f);
 }
 
-TEST(ControlSpread, LinearEndpointsAndDownwardSpread) {
-    EXPECT_EQ(spreadLinear(0.5f, 1.0f, 0, 2), 0.5f);
-    EXPECT_EQ(spreadLinear(0.5f, 1.0f, 1, 2), 1.0f);
-    EXPECT_EQ(spreadLinear(800.0f, 400.0f, 2, 5), 600.0f);
-    EXPECT_EQ(spreadLinear(800.0f, 400.0f, 4, 5), 400.0f);
-}
-
 // The last step is one fused multiply-add on t = k * (1 / (N - 1)): for these
 // values neither separate rounding nor a true division k / (N - 1) agrees.
 TEST(ControlSpread, LinearIsOneFusedStepOnTheReciprocalFraction) {
@@ -67,57 +60,35 @@ TEST(ControlSpread, InputGainsCoverActiveUnitsOnly) {
     EXPECT_EQ(bank.unitInputGain[5], 7.0f);
 }
 
-TEST(ControlSpread, ModulationDepthHeldToThreeHundredSamples) {
-    EnginePtr engine = freshEngine();
-    UnitBank& bank = engine->bank;
-    bank.unitCount = 5;
-    bank.modDepthFirst = 0.0f;
-    bank.modDepthLast = 2.0f;
-    updateModulation(bank);
-    const float expected[] = {0.0f, 150.0f, 300.0f, 300.0f, 300.0f};
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(bank.units[k].modDepth, expected[k]) << k;
-
-    bank.modDepthFirst = -0.5f;
-    bank.modDepthLast = -0.1f;
-    updateModulation(bank);
-    EXPECT_EQ(bank.units[0].modDepth, 0.0f);
-    EXPECT_EQ(bank.units[4].modDepth, 0.0f);
-    // NaN spreads to every unit through the fused step, and means full depth.
-    bank.modDepthFirst = 0.5f;
-    bank.modDepthLast = NAN;
-    updateModulation(bank);
-    EXPECT_EQ(bank.units[0].modDepth, 300.0f);
-    EXPECT_EQ(bank.units[4].modDepth, 300.0f);
-    EXPECT_EQ(bank.units[5].modDepth, 0.1f);  // above the count: default kept
-}
-
-TEST(ControlSpread, LfoStepFollowsTheRateWithinTheRingSafeRange) {
+// Depth and LFO step held to what the kernels' read position can take:
+// depth 0..300 samples (NaN: 300), step 0..2 (NaN: 0). A NaN reaches unit 0
+// too, through the fused step's NaN difference times 0.
+TEST(ControlSpread, ModulationHeldToTheKernelsRanges) {
     EnginePtr engine = freshEngine();
     UnitBank& bank = engine->bank;
     bank.unitCount = 2;
-    bank.modRateFirst = 0.5f;
-    bank.modRateLast = 10.0f;
-    updateModulation(bank);
-    EXPECT_EQ(bank.units[0].lfoIncrement, 0.5f * 0.0000416666662f);
-    EXPECT_EQ(bank.units[1].lfoIncrement, 10.0f * 0.0000416666662f);
-    EXPECT_NEAR(bank.units[1].lfoIncrement * 48000.0f / 2.0f, 10.0f, 1e-5f);  // cycles per second
-
-    // Negative and NaN rates stop the LFO; huge ones run it at one full
-    // sweep per sample instead of carrying the read position out of the ring.
-    const float rates[][2] = {{-3.0f, -1.0f}, {0.5f, NAN}, {1e30f, 1e30f}, {100000.0f, 0.0f}};
-    const float steps[][2] = {{0.0f, 0.0f}, {0.0f, 0.0f}, {2.0f, 2.0f}, {2.0f, 0.0f}};
-    for (int i = 0; i < 4; ++i) {
-        bank.modRateFirst = rates[i][0];
-        bank.modRateLast = rates[i][1];
+    struct Case {
+        float first, last, atFirst, atLast;
+    };
+    const Case depths[] = {{-0.5f, -0.1f, 0.0f, 0.0f}, {0.5f, NAN, 300.0f, 300.0f}, {0.25f, 7.0f, 75.0f, 300.0f}};
+    const Case rates[] = {{0.5f, 10.0f, 0.5f * 0.0000416666662f, 10.0f * 0.0000416666662f},
+                          {-3.0f, -1.0f, 0.0f, 0.0f},
+                          {0.5f, NAN, 0.0f, 0.0f},
+                          {1e30f, 1e30f, 2.0f, 2.0f},
+                          {100000.0f, 0.0f, 2.0f, 0.0f}};
+    for (const Case& test : depths) {
+        bank.modDepthFirst = test.first;
+        bank.modDepthLast = test.last;
         updateModulation(bank);
-        EXPECT_EQ(bank.units[0].lfoIncrement, steps[i][0]) << i;
-        EXPECT_EQ(bank.units[1].lfoIncrement, steps[i][1]) << i;
+        EXPECT_EQ(bank.units[0].modDepth, test.atFirst) << test.first;
+        EXPECT_EQ(bank.units[1].modDepth, test.atLast) << test.last;
     }
-    bank.unitCount = 1;
-    bank.modRateFirst = -INFINITY;
-    updateModulation(bank);
-    EXPECT_EQ(bank.units[0].lfoIncrement, 0.0f);
-    bank.modRateFirst = INFINITY;
-    updateModulation(bank);
-    EXPECT_EQ(bank.units[0].lfoIncrement, 2.0f);
+    for (const Case& test : rates) {
+        bank.modRateFirst = test.first;
+        bank.modRateLast = test.last;
+        updateModulation(bank);
+        EXPECT_EQ(bank.units[0].lfoIncrement, test.atFirst) << test.first;
+        EXPECT_EQ(bank.units[1].lfoIncrement, test.atLast) << test.last;
+    }
+    EXPECT_EQ(bank.units[2].modDepth, 0.1f) << "above the count: default kept";
 }
