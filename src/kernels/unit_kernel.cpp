@@ -5,24 +5,33 @@
 
 namespace {
 
-// Adds (+1) or subtracts (-1) one unit's main output plus its two taps into
-// the sums. Tap j is the value written tapOffset samples before sample j;
-// the index arithmetic wraps in 64 bits exactly as written, so any offset
-// stays inside the ring.
-void accumulateUnit(const ChainUnit& unit, uint64_t tapOffsetA, uint64_t tapOffsetB,
-                    const float* main, float* left, float* right, uint32_t n, bool subtract) {
-    const uint64_t baseA = unit.writeIndex + 2 * kUnitRingLength - n - tapOffsetA;
-    const uint64_t baseB = unit.writeIndex + 2 * kUnitRingLength - n - tapOffsetB;
-    const float* const ring = unit.ring;
+// The n ring entries at (base + j) mod 2^64 mod 32000. Sample j of a tap is
+// the value written its offset before sample j; offsets of any size keep the
+// index inside the ring.
+void readTap(const float* ring, uint64_t base, uint32_t n, float* tap) {
+    if (base > UINT64_MAX - n) {  // the 64-bit sum itself wraps within the block
+        for (uint32_t j = 0; j < n; ++j) tap[j] = ring[(base + j) % kUnitRingLength];
+        return;
+    }
+    uint64_t i = base % kUnitRingLength;
     for (uint32_t j = 0; j < n; ++j) {
-        const float tapA = ring[(baseA + j) % kUnitRingLength];
-        const float tapB = ring[(baseB + j) % kUnitRingLength];
-        if (subtract) {
-            left[j] = left[j] - (main[j] + tapA);
-            right[j] = right[j] - (main[j] + tapB);
-        } else {
-            left[j] = (main[j] + tapA) + left[j];
-            right[j] = (main[j] + tapB) + right[j];
+        tap[j] = ring[i];
+        if (++i == kUnitRingLength) i = 0;
+    }
+}
+
+// Adds (+1) or subtracts (-1) one unit's main output plus its taps into the sums.
+void accumulateUnit(const float* main, const float* tapA, const float* tapB, float* left,
+                    float* right, uint32_t n, bool subtract) {
+    if (subtract) {
+        for (uint32_t j = 0; j < n; ++j) {
+            left[j] = left[j] - (main[j] + tapA[j]);
+            right[j] = right[j] - (main[j] + tapB[j]);
+        }
+    } else {
+        for (uint32_t j = 0; j < n; ++j) {
+            left[j] = (main[j] + tapA[j]) + left[j];
+            right[j] = (main[j] + tapB[j]) + right[j];
         }
     }
 }
@@ -39,6 +48,8 @@ void processUnitRange(UnitBank& bank, uint64_t first, uint64_t end, uint64_t str
     float right[kMaxKernelBlock] = {};
     float x[kMaxKernelBlock];
     float main[kMaxKernelBlock];
+    float tapA[kMaxKernelBlock];
+    float tapB[kMaxKernelBlock];
     bool subtract = false;
     // input is read here only, before any output store, so it may alias either output.
     for (uint64_t u = first; u < end; u += stride) {
@@ -47,7 +58,11 @@ void processUnitRange(UnitBank& bank, uint64_t first, uint64_t end, uint64_t str
         filterUnitInput(bank, u, x, n);
         ChainUnit& unit = bank.units[u];
         runDelayLine(unit, x, main, n, path);
-        accumulateUnit(unit, bank.tapOffsetA[u], bank.tapOffsetB[u], main, left, right, n, subtract);
+        // W - n is where this block's writes began.
+        const uint64_t blockStart = unit.writeIndex + 2 * kUnitRingLength - n;
+        readTap(unit.ring, blockStart - bank.tapOffsetA[u], n, tapA);
+        readTap(unit.ring, blockStart - bank.tapOffsetB[u], n, tapB);
+        accumulateUnit(main, tapA, tapB, left, right, n, subtract);
         subtract = !subtract;
     }
     // Louder banks are scaled down in steps of five units, by the whole bank's count.
@@ -60,10 +75,10 @@ void processUnitRange(UnitBank& bank, uint64_t first, uint64_t end, uint64_t str
 
 void processUnits(UnitBank& bank, uint64_t first, uint64_t end, const float* input, float* outLeft,
                   float* outRight, uint32_t n) {
-    processUnitRange(bank, first, end, 1, input, outLeft, outRight, n, DelayLinePath::FullProcedure);
+    processUnitRange(bank, first, end, 1, input, outLeft, outRight, n, DelayLinePath::Fastest);
 }
 
 void processAlternateUnits(UnitBank& bank, uint64_t first, uint64_t end, const float* input,
                            float* outLeft, float* outRight, uint32_t n) {
-    processUnitRange(bank, first, end, 2, input, outLeft, outRight, n, DelayLinePath::FullProcedure);
+    processUnitRange(bank, first, end, 2, input, outLeft, outRight, n, DelayLinePath::Fastest);
 }

@@ -185,35 +185,37 @@ TEST(UnitKernel, SharedBuffersGiveTheResultsOfSeparateOnes) {
 
 TEST(UnitKernel, TapsReadTheValuesWrittenTheirOffsetEarlier) {
     EngineFloatModeScope mode;
-    EnginePtr engine = makeEngine();
-    UnitBank& bank = engine->bank;
-    bank.unitCount = 1;  // scale 1
-    bank.filterType = 7;  // no filter: the loop receives input * gain as it is
-    ChainUnit& u = bank.units[0];
-    setSteadyUnit(u, 31990, 20000);
-    for (uint64_t i = 0; i < kUnitRingLength; ++i) u.ring[i] = (float)i;
-    for (uint64_t i = 11900; i < 12100; ++i) u.ring[i] = 0.0f;  // the main read hears silence
-    for (uint64_t i = 0; i < kUnitGuardEntries; ++i) u.ring[kUnitRingLength + i] = u.ring[i];
-    bank.unitInputGain[0] = 2.0f;
-    bank.tapOffsetA[0] = 0;
-    // An offset beyond the ring, as huge sizes give: the index arithmetic
-    // wraps in 64 bits before it is reduced to the ring.
-    const uint64_t far = 1000000000000u;
-    bank.tapOffsetB[0] = far;
-    Block b = noiseBlock(12);
-    float in[kN];
-    memcpy(in, b.in, sizeof in);
-    processUnits(bank, 0, 1, b.in, b.left, b.right, kN);
-    ASSERT_EQ(u.writeIndex, 6u);
-    for (uint32_t j = 0; j < kN; ++j) {
-        // Offset 0: the value written at sample j itself, across the write wrap.
-        EXPECT_EQ(b.left[j], in[j] * 2.0f) << j;
-        const unsigned __int128 wrapped =
-            ((unsigned __int128)u.writeIndex + 64000 - kN + j + ((unsigned __int128)1 << 64) - far) %
-            ((unsigned __int128)1 << 64);
-        const float want = u.ring[(uint64_t)(wrapped % kUnitRingLength)];
-        EXPECT_EQ(b.right[j], want) << j;
-        EXPECT_GT(want, 15000.0f);
+    EnginePtr pristine = makeEngine();
+    UnitBank& setup = pristine->bank;
+    setup.unitCount = 1;  // scale 1
+    setup.filterType = 7;  // no filter: the loop receives input * gain as it is
+    ChainUnit& s = setup.units[0];
+    setSteadyUnit(s, 31990, 20000);
+    for (uint64_t i = 0; i < kUnitRingLength; ++i) s.ring[i] = (float)i;
+    for (uint64_t i = 11900; i < 12100; ++i) s.ring[i] = 0.0f;  // the main read hears silence
+    for (uint64_t i = 0; i < kUnitGuardEntries; ++i) s.ring[kUnitRingLength + i] = s.ring[i];
+    setup.unitInputGain[0] = 2.0f;
+    setup.tapOffsetA[0] = 0;
+    // Offsets beyond the ring, as huge sizes give: the index arithmetic wraps
+    // in 64 bits before it is reduced to the ring, for 63993 within the block.
+    for (uint64_t far : {(uint64_t)1000000000000u, (uint64_t)63993u, (uint64_t)UINT64_MAX}) {
+        EnginePtr engine = cloneEngine(*pristine);
+        UnitBank& bank = engine->bank;
+        ChainUnit& u = bank.units[0];
+        bank.tapOffsetB[0] = far;
+        Block b = noiseBlock(12);
+        float in[kN];
+        memcpy(in, b.in, sizeof in);
+        processUnits(bank, 0, 1, b.in, b.left, b.right, kN);
+        ASSERT_EQ(u.writeIndex, 6u);
+        for (uint32_t j = 0; j < kN; ++j) {
+            // Offset 0: the value written at sample j itself, across the write wrap.
+            EXPECT_EQ(b.left[j], in[j] * 2.0f) << j;
+            const unsigned __int128 wrapped =
+                ((unsigned __int128)u.writeIndex + 64000 - kN + j + ((unsigned __int128)1 << 64) - far) %
+                ((unsigned __int128)1 << 64);
+            EXPECT_EQ(b.right[j], u.ring[(uint64_t)(wrapped % kUnitRingLength)]) << far << " " << j;
+        }
+        EXPECT_EQ(u.ring[32001], in[11] * 2.0f);  // the guard copy of entry 1
     }
-    EXPECT_EQ(u.ring[32001], in[11] * 2.0f);  // the guard copy of entry 1
 }

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+#include <math.h>
+#include <string.h>
+
+#include <random>
+
+#include "kernel_test_bank.h"
+#include "kernels/delay_line.h"
+#include "kernels/unit_range.h"
+
+namespace {
+
+constexpr uint64_t kUnits = 9;
+
+// Modulation settings from none to the extremes the control stage allows,
+// including steps that land exactly on the wrap at 1.0.
+const float kDepths[] = {0.0f, 0.5f, 12.0f, 150.0f, 300.0f};
+const float kSteps[] = {0.0f, 1.0e-7f, 0.0004166f, 0.01f, 0.125f, 0.25f, 0.3f, 2.0f};
+
+void seedBank(UnitBank& bank, std::mt19937& rng) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    bank.unitCount = kUnits;
+    for (uint64_t k = 0; k < kUnits; ++k) {
+        ChainUnit& u = bank.units[k];
+        setSteadyUnit(u, rng() % kUnitRingLength, 301 + rng() % 20000);
+        u.feedback = 0.5f + 0.45f * unit(rng);
+        u.decayMs = 200.0f + 2000.0f * unit(rng);
+        u.modDepth = kDepths[k % 5];
+        u.lfoIncrement = kSteps[k % 8];
+        u.lfoPhase = 2.0f * unit(rng) - 1.0f;
+        bank.unitInputGain[k] = 0.5f + unit(rng);
+        bank.tapOffsetA[k] = rng() % 40000;
+        bank.tapOffsetB[k] = rng() % 40000;
+        for (auto& set : bank.ladderSets) {
+            LadderRecord& r = set[k];
+            r.resonance = 3.0f * unit(rng);
+            r.pole1 = r.pole2 = r.pole3 = r.pole4 = 0.1f + 0.85f * unit(rng);
+        }
+    }
+}
+
+// Control-like changes between blocks: length requests (also during a
+// glide, and equal to the length), new modulation, another filter type.
+void disturb(UnitBank& bank, std::mt19937& rng, int block) {
+    if (rng() % 40 == 0) {
+        ChainUnit& u = bank.units[rng() % kUnits];
+        const int64_t step = (int64_t)(rng() % 3000) - 1500;
+        int64_t target = (int64_t)u.length + step;
+        if (rng() % 5 == 0) target = (int64_t)u.length;
+        if (target < 301) target = 301;
+        if (target > 31999) target = 31999;
+        u.pendingLength = (uint64_t)target;
+    }
+    if (rng() % 150 == 0) {
+        ChainUnit& u = bank.units[rng() % kUnits];
+        u.modDepth = kDepths[rng() % 5];
+        u.lfoIncrement = kSteps[rng() % 8];
+    }
+    if (block % 300 == 0) bank.filterType = (int32_t)(rng() % 9) - 1;
+}
+
+}  // namespace
+
+TEST(DelayLineFastPath, AgreesWithTheFullProcedureOverLongRuns) {
+    EngineFloatModeScope mode;
+    EnginePtr fast = makeEngine();
+    std::mt19937 rng(2024);
+    seedBank(fast->bank, rng);
+    EnginePtr full = cloneEngine(*fast);
+
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    float in[kMaxKernelBlock], fl[kMaxKernelBlock], fr[kMaxKernelBlock], gl[kMaxKernelBlock],
+        gr[kMaxKernelBlock];
+    uint64_t quiet = 0, eventful = 0, glidesEnded = 0;
+    for (int block = 0; block < 5000; ++block) {
+        std::mt19937 events(rng());
+        std::mt19937 eventsTwin = events;
+        disturb(fast->bank, events, block);
+        disturb(full->bank, eventsTwin, block);
+
+        const uint32_t n = 1 + rng() % kMaxKernelBlock;
+        for (uint32_t j = 0; j < n; ++j) in[j] = (block % 700 < 600) ? noise(rng) : 0.0f;
+        bool wasGliding[kUnits];
+        for (uint64_t k = 0; k < kUnits; ++k) {
+            if (delayLineIsQuiet(fast->bank.units[k], n)) {
+                ++quiet;
+            } else {
+                ++eventful;
+            }
+            wasGliding[k] = fast->bank.units[k].gliding;
+        }
+        // The three arrangements the block loop uses.
+        const uint64_t stride = 1 + block % 2;
+        const uint64_t first = (block % 3 == 0) ? kUnits / 2 : block % 2;
+        processUnitRange(fast->bank, first, kUnits, stride, in, fl, fr, n, DelayLinePath::Fastest);
+        processUnitRange(full->bank, first, kUnits, stride, in, gl, gr, n, DelayLinePath::FullProcedure);
+        for (uint64_t k = 0; k < kUnits; ++k)
+            if (wasGliding[k] && !fast->bank.units[k].gliding) ++glidesEnded;
+        for (uint32_t j = 0; j < n; ++j) {
+            ASSERT_EQ(bitsOf(fl[j]), bitsOf(gl[j])) << "block " << block << " sample " << j;
+            ASSERT_EQ(bitsOf(fr[j]), bitsOf(gr[j])) << "block " << block << " sample " << j;
+        }
+    }
+    for (uint64_t k = 0; k < kUnits; ++k) expectSameUnit(fast->bank.units[k], full->bank.units[k], "after the run");
+    EXPECT_EQ(memcmp(fast->bank.ladderSets, full->bank.ladderSets, sizeof fast->bank.ladderSets), 0);
+
+    // Both ways really ran, and glides came to their end.
+    EXPECT_GT(quiet, 10000u);
+    EXPECT_GT(eventful, 1000u);
+    EXPECT_GT(glidesEnded, 20u);
+}
+
+TEST(DelayLineFastPath, QuietBlocksNeverReachAWrapOrTheRingEnd) {
+    // Simulates the LFO phase and read positions of candidate blocks right
+    // at the edges of the quiet test, with the float arithmetic of the loop.
+    EngineFloatModeScope mode;
+    EnginePtr engine = makeEngine();
+    ChainUnit& u = engine->bank.units[0];
+    setSteadyUnit(u, 1000, 5000);
+    std::mt19937 rng(99);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    uint64_t admitted = 0;
+    for (int trial = 0; trial < 200000; ++trial) {
+        const uint32_t n = 1 + rng() % kMaxKernelBlock;
+        // Steps from tiny to large, phases just below the wrap.
+        u.lfoIncrement = ldexpf(unit(rng), -(int)(rng() % 30));
+        const float room = (float)(n + 1) * u.lfoIncrement * (0.9f + 0.2f * unit(rng));
+        u.lfoPhase = (rng() % 4 == 0) ? nextafterf(1.0f, 0.0f) - unit(rng) * 1e-6f : 1.0f - room;
+        if (!(u.lfoPhase >= -1.0f)) u.lfoPhase = -1.0f;
+        u.modDepth = (rng() % 3 == 0) ? 300.0f : unit(rng) * 300.0f;
+        u.readSpeed = 1.0f;
+        u.readPhase = 32000.0f - (float)n - 2.0f * u.modDepth - 4.0f * unit(rng);
+        if (!delayLineIsQuiet(u, n)) continue;
+        ++admitted;
+        float p = u.lfoPhase, rp = u.readPhase;
+        for (uint32_t j = 0; j < n; ++j) {
+            p = p + u.lfoIncrement;
+            ASSERT_LT(p, 1.0f) << trial;
+            const float r = rp + (1.0f + u.modDepth * (1.0f + fabsf(p)));
+            ASSERT_LT(r, 32000.0f) << trial;
+            ASSERT_GE(r, 1.0f) << trial;
+            rp = rp + u.readSpeed;
+            ASSERT_LT(rp, 32000.0f) << trial;
+        }
+    }
+    EXPECT_GT(admitted, 10000u);
+}
+
+TEST(DelayLineFastPath, QuietTestAdmitsOrdinaryBlocksAndRefusesEvents) {
+    EnginePtr engine = makeEngine();
+    ChainUnit& u = engine->bank.units[0];
+    setSteadyUnit(u, 1000, 5000);
+    u.modDepth = 300.0f;
+    u.lfoIncrement = 0.0004166f;
+    EXPECT_TRUE(delayLineIsQuiet(u, kBlockLength));
+    EXPECT_TRUE(delayLineIsQuiet(u, kMaxKernelBlock));
+
+    ChainUnit& v = engine->bank.units[1];
+    const auto refused = [&](void (*change)(ChainUnit&), uint32_t n) {
+        memcpy(&v, &u, sizeof u);
+        change(v);
+        return !delayLineIsQuiet(v, n);
+    };
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.pendingLength = 700; }, 1));
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.gliding = true; }, 1));
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.writeIndex = 4; }, 1));  // guard copy
+    EXPECT_FALSE(refused([](ChainUnit& c) { c.writeIndex = 5; }, 1));
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.writeIndex = 31999 - 15; }, 16));  // wraps after the block's last write
+    EXPECT_FALSE(refused([](ChainUnit& c) { c.writeIndex = 31999 - 16; }, 16));
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.lfoPhase = 1.0f - 16.0f * c.lfoIncrement; }, 16));
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.readPhase = 31500.0f; }, 16));  // the deep read wraps
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.modDepth = -1.0f; }, 16));
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.modDepth = NAN; }, 16));
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.lfoIncrement = -1.0e-3f; }, 16));
+    EXPECT_TRUE(refused([](ChainUnit& c) { c.lfoIncrement = NAN; }, 16));
+}
