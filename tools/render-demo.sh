@@ -23,7 +23,8 @@ ensure_debian_packages cmake make g++ pkg-config lv2-dev lilv-utils sox libsox-f
 build=$root/build-demo
 stage=$build/stage
 echo "== Building in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZT_BUILD_TESTS=OFF -DZT_BUILD_BENCHMARKS=OFF >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZT_BUILD_TESTS=OFF -DZT_BUILD_BENCHMARKS=OFF \
+    -DZT_LV2_INSTALL_DIR=lib/lv2 >/dev/null
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)"
 rm -rf "$stage"
 cmake --install "$build" --prefix "$stage" >/dev/null
