@@ -62,8 +62,8 @@ protected:
 
     void TearDown() override {
         removeAnything(kDiagnosticLogPath);
+        openDiagnosticLog();  // level 0 again, read while the path is empty
         if (pathExists(saved.c_str())) rename(saved.c_str(), kDiagnosticLogPath);
-        openDiagnosticLog();  // back to the level the machine's own file gives
     }
 
     // Writes `content` to the log path, instantiates `count` times and
