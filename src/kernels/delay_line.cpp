@@ -131,7 +131,7 @@ void runQuietBlock(ChainUnit& unit, const float* x, float* out, uint32_t n) {
         lfoPhase = p;
         const float r = readPhase + (1.0f + modDepth * (1.0f + fabsf(p)));
         // r lies in [1, 32000), so r - trunc(r) is exact: modff's fraction.
-        const uint64_t i = truncateToU64(r);
+        const uint32_t i = (uint32_t)truncateToU64(r);
         const float v = readRing(ring, i, r - (float)i);
         const float y = kDcBlockerInputGain * v + kDcBlockerPole * dcState;
         const float o = y - dcState;
