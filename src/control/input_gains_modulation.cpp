@@ -1,3 +1,5 @@
+#include <math.h>
+
 #include "control/bank_recompute.h"
 #include "control/bank_spread.h"
 #include "control/control_constants.h"
@@ -22,8 +24,11 @@ float clampLfoIncrement(float increment) {
 
 void updateInputGains(UnitBank& bank) {
     const uint64_t count = bank.unitCount;
-    for (uint64_t k = 0; k < count; ++k)
-        bank.unitInputGain[k] = spreadLinear(bank.inputGainFirst, bank.inputGainLast, k, count);
+    for (uint64_t k = 0; k < count; ++k) {
+        const float gain = spreadLinear(bank.inputGainFirst, bank.inputGainLast, k, count);
+        // A NaN or infinite gain would put NaN into the unit for good, even on silence.
+        bank.unitInputGain[k] = isfinite(gain) ? gain : 0.0f;
+    }
 }
 
 void updateModulation(UnitBank& bank) {

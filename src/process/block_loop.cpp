@@ -8,6 +8,7 @@
 #include "process/mix_gains.h"
 #include "process/output_mix.h"
 #include "process/routing.h"
+#include "process/signal_guard.h"
 #include "shell/plugin_instance.h"
 
 // Audio is cut into 16-sample blocks counted from the first sample the
@@ -41,12 +42,22 @@ void processBlockSpan(EngineState& engine, const float* input, float* left, floa
     // mix needs the dry signal.
     float dry[kBlockLength];
     memcpy(dry, input, n * sizeof(float));
+    // A NaN or infinity from the host reaches the dry term only: the
+    // diffusers and the bank, which would keep it circulating, hear silence
+    // in its place.
+    float finite[kBlockLength];
+    const float* wetInput = dry;
+    if (!allFinite(dry, n)) {
+        copyFiniteOrZero(dry, finite, n);
+        wetInput = finite;
+    }
     if (engine.diffusionAmount != 0.0f) {
-        runDiffuserChain(engine, dry, left, n);
+        runDiffuserChain(engine, wetInput, left, n);
     } else {
-        memcpy(left, dry, n * sizeof(float));
+        memcpy(left, wetInput, n * sizeof(float));
     }
     routeUnitBank(engine.bank, left, right, n);
+    if (!allFinite(left, n) || !allFinite(right, n)) recoverFromNonFiniteState(engine, left, right, n);
     mixOutputs(engine, dry, left, right, n);
 }
 
