@@ -16,8 +16,14 @@ uint32_t exponentBits(float value) {
 
 bool isFinite(float value) { return exponentBits(value) != kExponentMask; }
 
+// Each stage's own state shows whether its memory holds a bad value, so the
+// rings need no search: a diffuser's damping state takes every value its
+// ring stores and keeps a NaN or infinity for good; a unit's read pointer
+// passes every cell of its ring within one loop length, and its DC blocker
+// state then keeps the value for good; and a ladder's states feed back on
+// themselves. A value that has not yet reached them is found a later block.
 void silenceDiffuserIfPoisoned(Diffuser& diffuser) {
-    if (isFinite(diffuser.dampState) && allFinite(diffuser.ring, kDiffuserRingStorage)) return;
+    if (isFinite(diffuser.dampState)) return;
     memset(diffuser.ring, 0, sizeof diffuser.ring);
     diffuser.dampState = 0.0f;
 }
@@ -31,7 +37,7 @@ bool ladderStateIsFinite(const LadderRecord& r) {
 // states of all five sets); positions, glides and coefficients stay.
 void silenceUnitIfPoisoned(UnitBank& bank, uint64_t u) {
     ChainUnit& unit = bank.units[u];
-    bool finite = isFinite(unit.dcState) && allFinite(unit.ring, kUnitRingStorage);
+    bool finite = isFinite(unit.dcState);
     for (const auto& set : bank.ladderSets) finite = finite && ladderStateIsFinite(set[u]);
     if (finite) return;
     memset(unit.ring, 0, sizeof unit.ring);

@@ -1,0 +1,70 @@
+# Hardening: the LV2 fuzz driver, the real-time call counter, and builds of
+# the engine and its tests under the sanitizers.
+#
+#   cmake -B build-asan -DZT_SANITIZE=address   # address, undefined behaviour, float-to-int overflow
+#   cmake -B build-tsan -DZT_SANITIZE=thread
+#
+# A sanitizer build runs the unit, fuzz and host-level tests; the checks of
+# the shipped binary (its needed libraries, memcheck, the call counter) only
+# make sense without a sanitizer runtime and are left out there.
+set(ZT_SANITIZE "" CACHE STRING "Sanitizers for the engine and the tests: address (with undefined) or thread")
+set_property(CACHE ZT_SANITIZE PROPERTY STRINGS "" address thread)
+
+if(ZT_SANITIZE STREQUAL "address")
+  set(ZT_SANITIZER_FLAGS -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all
+    -fno-omit-frame-pointer)
+elseif(ZT_SANITIZE STREQUAL "thread")
+  set(ZT_SANITIZER_FLAGS -fsanitize=thread)
+elseif(ZT_SANITIZE)
+  message(FATAL_ERROR "ZT_SANITIZE must be empty, address or thread, not ${ZT_SANITIZE}")
+endif()
+
+# The seeded fuzz driver: instances driven through lv2_descriptor() with
+# arbitrary port values, block sizes, reconnections and interleavings.
+# ZT_FUZZ_ITERATIONS and ZT_FUZZ_SEED in the environment set a longer run.
+file(GLOB ZT_FUZZ_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/fuzz/*_test.cpp)
+add_executable(zt_fuzz_tests ${ZT_FUZZ_TEST_SOURCES})
+target_include_directories(zt_fuzz_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(zt_fuzz_tests PRIVATE zt_engine GTest::gtest GTest::gtest_main)
+target_compile_options(zt_fuzz_tests PRIVATE -Wall -Wextra)
+if(ZT_SANITIZE)
+  set(ZT_FUZZ_ITERATIONS 1500 CACHE STRING "Fuzz iterations the test suite runs")
+else()
+  set(ZT_FUZZ_ITERATIONS 300 CACHE STRING "Fuzz iterations the test suite runs")
+endif()
+gtest_discover_tests(zt_fuzz_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 1200 ENVIRONMENT "ZT_FUZZ_ITERATIONS=${ZT_FUZZ_ITERATIONS};ZT_FUZZ_SEED=1")
+
+set(ZT_SANITIZED_TARGETS zt_objects zt_engine zulvamoret-tarnwise zt_unit_tests zt_log_tests zt_host_tests zt_fuzz_tests)
+
+if(ZT_SANITIZE)
+  foreach(target IN LISTS ZT_SANITIZED_TARGETS)
+    if(TARGET ${target})
+      target_compile_options(${target} PRIVATE ${ZT_SANITIZER_FLAGS})
+      get_target_property(type ${target} TYPE)
+      if(NOT type STREQUAL "OBJECT_LIBRARY")
+        target_link_options(${target} PRIVATE ${ZT_SANITIZER_FLAGS})
+      endif()
+    endif()
+  endforeach()
+  # The static library's users take the runtime the engine's objects need.
+  target_link_options(zt_engine INTERFACE ${ZT_SANITIZER_FLAGS})
+  foreach(test shared_object_exports_and_needs host_tests_under_valgrind)
+    if(TEST ${test})
+      set_tests_properties(${test} PROPERTIES DISABLED TRUE)
+    endif()
+  endforeach()
+else()
+  # run() under the call counter and a seccomp filter, on the binary a host
+  # loads. The executable defines malloc and the others itself, so it cannot
+  # share a process with a sanitizer runtime.
+  file(GLOB ZT_RTCHECK_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/rtcheck/*.cpp)
+  add_executable(zt_rtcheck_tests ${ZT_RTCHECK_SOURCES})
+  target_include_directories(zt_rtcheck_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  target_link_libraries(zt_rtcheck_tests PRIVATE PkgConfig::LV2 GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS})
+  target_compile_options(zt_rtcheck_tests PRIVATE -Wall -Wextra -fno-builtin)
+  target_compile_definitions(zt_rtcheck_tests PRIVATE ZT_PLUGIN_BINARY="$<TARGET_FILE:zulvamoret-tarnwise>")
+  set_target_properties(zt_rtcheck_tests PROPERTIES ENABLE_EXPORTS ON)
+  add_dependencies(zt_rtcheck_tests zulvamoret-tarnwise)
+  gtest_discover_tests(zt_rtcheck_tests DISCOVERY_TIMEOUT 60)
+endif()

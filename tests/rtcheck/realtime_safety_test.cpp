@@ -1,0 +1,288 @@
+// run() on the plug-in binary a host loads, watched two ways: every
+// allocation, file open and lock call is counted by the interposers of
+// forbidden_calls.cpp, and a child process runs the plug-in under a seccomp
+// filter that stops it at the first system call of any kind.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <lv2/core/lv2.h>
+#include <math.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <vector>
+
+#include "rtcheck/forbidden_calls.h"
+
+namespace {
+
+constexpr uint32_t kPorts = 24;
+constexpr uint32_t kMaxRun = 4096;
+
+// The staged plug-in, or the binary named by ZT_PLUGIN_BINARY in the
+// environment (an installed one, say).
+const char* pluginPath() {
+    const char* path = getenv("ZT_PLUGIN_BINARY");
+    return path != nullptr && *path != '\0' ? path : ZT_PLUGIN_BINARY;
+}
+
+struct LoadedPlugin {
+    void* library = dlopen(pluginPath(), RTLD_NOW | RTLD_LOCAL);
+    const LV2_Descriptor* descriptor = nullptr;
+    LoadedPlugin() {
+        if (library == nullptr) return;
+        auto entry = reinterpret_cast<const LV2_Descriptor* (*)(uint32_t)>(dlsym(library, "lv2_descriptor"));
+        if (entry != nullptr) descriptor = entry(0);
+    }
+    ~LoadedPlugin() {
+        if (library != nullptr) dlclose(library);
+    }
+};
+
+// Two control sets in which every port differs, ports 6..10 included, so
+// that switching between them runs every recomputation, the unit-length
+// search with srand and rand among them.
+const float kSettingA[kPorts] = {0, 0, 0, 30, 2000, 900, 40, 2, 60, 20, 0, 0.6f, 1, 0,
+                                 0.5f, 1, 12000, 4000, 4, 10, 2, 4, 0.4f, 0.7f};
+const float kSettingB[kPorts] = {0, 0, 0, -70, 300, 30000, 70, 0.5f, 220, 100, -1, 0, 0, 1,
+                                 2, 0, 20, 20000, 3, 60, 100, 0, 10, 0};
+const float kSettingC[kPorts] = {0, 0, 0, 100, 50, 50, 1, 220, 0.5f, 0, 1, 0.9f, 1, 2,
+                                 0, 2, 20000, 20, 6, 0, 0, 100, 0, 10};
+// Values far outside the ranges, to take the guards' paths as well.
+const float kSettingWild[kPorts] = {0, 0, 0, NAN, -1, INFINITY, 500, -3, NAN, 1e30f, INFINITY, NAN, -0.5f, 1e10f,
+                                    NAN, -INFINITY, 0, -100, -7, 1e20f, -5, NAN, -1, 1e30f};
+
+struct Host {
+    const LV2_Descriptor* descriptor;
+    LV2_Handle handle;
+    float controls[kPorts] = {};
+    std::vector<float> in = std::vector<float>(kMaxRun), left = std::vector<float>(kMaxRun),
+                       right = std::vector<float>(kMaxRun);
+    uint32_t noise = 1;
+
+    explicit Host(const LV2_Descriptor* d) : descriptor(d), handle(d->instantiate(d, 48000.0, "", nullptr)) {
+        if (handle == nullptr) return;
+        use(kSettingA);
+        descriptor->connect_port(handle, 0, in.data());
+        descriptor->connect_port(handle, 1, left.data());
+        descriptor->connect_port(handle, 2, right.data());
+        for (uint32_t p = 3; p < kPorts; ++p) descriptor->connect_port(handle, p, &controls[p]);
+        descriptor->activate(handle);
+    }
+    ~Host() {
+        if (handle != nullptr) descriptor->cleanup(handle);
+    }
+    void use(const float* setting) { memcpy(controls + 3, setting + 3, (kPorts - 3) * sizeof(float)); }
+    void fillInput(uint32_t n, float level) {
+        for (uint32_t k = 0; k < n; ++k) {
+            noise = noise * 1664525u + 1013904223u;
+            in[k] = level * static_cast<float>(static_cast<int32_t>(noise)) * 0x1p-31f;
+        }
+    }
+    // One run call inside the counting window.
+    ForbiddenCallCount countedRun(uint32_t n) {
+        armForbiddenCallCount();
+        descriptor->run(handle, n);
+        return disarmForbiddenCallCount();
+    }
+};
+
+void addInto(ForbiddenCallCount& sum, const ForbiddenCallCount& c) {
+    sum.allocations += c.allocations;
+    sum.releases += c.releases;
+    sum.fileOpens += c.fileOpens;
+    sum.locks += c.locks;
+    sum.randomCalls += c.randomCalls;
+}
+
+const uint32_t kRunSizes[] = {0, 1, 7, 16, 64, 333, 4096, 15, 128};
+
+// The counters see each kind of call, so a zero below means something.
+TEST(RealtimeSafety, CounterSeesEachKindOfCall) {
+    void* (*volatile allocate)(size_t) = malloc;
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    armForbiddenCallCount();
+    void* block = allocate(100);
+    free(block);
+    delete new int(3);
+    FILE* file = fopen("/nonexistent/zulvamoret", "r");
+    const int fd = open("/nonexistent/zulvamoret", O_RDONLY);
+    const int fdAt = openat(AT_FDCWD, "/nonexistent/zulvamoret", O_RDONLY);
+    pthread_mutex_lock(&mutex);
+    pthread_mutex_unlock(&mutex);
+    srand(3);
+    (void)rand();
+    const ForbiddenCallCount count = disarmForbiddenCallCount();
+    EXPECT_EQ(file, nullptr);
+    EXPECT_LT(fd, 0);
+    EXPECT_LT(fdAt, 0);
+    EXPECT_EQ(count.allocations, 2u);
+    EXPECT_EQ(count.releases, 2u);
+    EXPECT_EQ(count.liveBlocks, 0);
+    EXPECT_EQ(count.fileOpens, 3u);
+    EXPECT_EQ(count.locks, 1u);
+    EXPECT_EQ(count.randomCalls, 2u);
+}
+
+TEST(RealtimeSafety, RunAllocatesOpensAndLocksNothing) {
+    LoadedPlugin plugin;
+    ASSERT_NE(plugin.descriptor, nullptr) << dlerror();
+    Host host(plugin.descriptor);
+    ASSERT_NE(host.handle, nullptr);
+
+    // The first run applies every port.
+    host.fillInput(256, 0.5f);
+    ForbiddenCallCount first = host.countedRun(256);
+    EXPECT_EQ(first.forbidden(), 0u);
+    EXPECT_GT(first.randomCalls, 0u) << "the first run seeds and draws the unit lengths";
+
+    ForbiddenCallCount steady;
+    for (int round = 0; round < 4; ++round) {
+        for (uint32_t n : kRunSizes) {
+            host.fillInput(n, 0.5f);
+            addInto(steady, host.countedRun(n));
+        }
+    }
+    EXPECT_EQ(steady.forbidden(), 0u) << steady.allocations << " " << steady.releases << " " << steady.fileOpens
+                                      << " " << steady.locks;
+    EXPECT_EQ(steady.randomCalls, 0u) << "nothing changed, so nothing was recomputed";
+
+    // Every port changes before every run, the wild values included, with
+    // ordinary, non-finite and huge input (the recovery path).
+    const float* settings[] = {kSettingB, kSettingC, kSettingWild, kSettingA};
+    const float levels[] = {0.5f, NAN, 3e38f, INFINITY, 1.0f};
+    ForbiddenCallCount changing;
+    int changes = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (uint32_t n : kRunSizes) {
+            host.use(settings[changes % 4]);
+            host.fillInput(n, levels[changes % 5]);
+            addInto(changing, host.countedRun(n));
+            ++changes;
+        }
+    }
+    EXPECT_EQ(changing.forbidden(), 0u) << changing.allocations << " " << changing.releases << " "
+                                        << changing.fileOpens << " " << changing.locks;
+    EXPECT_GT(changing.randomCalls, static_cast<unsigned>(changes)) << "every change redrew the lengths";
+    printf("run: %d counted calls without changes, %d with every port changed; %u srand/rand calls, "
+           "%u forbidden calls\n", 4 * static_cast<int>(sizeof kRunSizes / sizeof kRunSizes[0]) + 1, changes,
+           first.randomCalls + changing.randomCalls, first.forbidden() + steady.forbidden() + changing.forbidden());
+}
+
+// When the engine cannot be allocated, instantiate gives null and keeps nothing.
+TEST(RealtimeSafety, InstantiateReturnsNullWhenMemoryRunsOut) {
+    LoadedPlugin plugin;
+    ASSERT_NE(plugin.descriptor, nullptr) << dlerror();
+    const LV2_Descriptor* d = plugin.descriptor;
+    // The engine's block fails alone, then every allocation does.
+    const struct {
+        size_t failFrom;
+        unsigned allocationsTried;
+    } cases[] = {{size_t{1} << 20, 2}, {1, 1}};
+    for (const auto& c : cases) {
+        const size_t failFrom = c.failFrom;
+        SCOPED_TRACE(failFrom);
+        armForbiddenCallCount();
+        failAllocationsFrom(failFrom);
+        LV2_Handle handle = d->instantiate(d, 48000.0, "", nullptr);
+        const ForbiddenCallCount count = disarmForbiddenCallCount();
+        EXPECT_EQ(handle, nullptr);
+        EXPECT_GE(count.allocations, c.allocationsTried);
+        EXPECT_EQ(count.liveBlocks, 0) << "a failed instantiate must release what it took";
+        if (handle != nullptr) d->cleanup(handle);
+    }
+    LV2_Handle handle = d->instantiate(d, 48000.0, "", nullptr);
+    EXPECT_NE(handle, nullptr) << "a later instantiate, with memory, works";
+    if (handle != nullptr) d->cleanup(handle);
+}
+
+// --- No system call at all: a child process under a seccomp filter. ---
+
+struct SyscallReport {
+    volatile long number;  // the first system call made, or -1
+};
+SyscallReport* gReport = nullptr;
+
+void onForbiddenSyscall(int, siginfo_t* info, void*) {
+    gReport->number = info->si_syscall;
+    syscall(SYS_exit_group, 3);  // exit_group is the one call the filter lets through
+}
+
+// From here on every system call but exit_group traps.
+bool forbidSystemCalls() {
+    struct sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit_group, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+    };
+    struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+    return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Runs `body` in a child under the filter; the first system call it makes,
+// -1 for none, or -2 when the filter could not be installed.
+template <typename Body>
+long firstSystemCallOf(Body body) {
+    gReport = static_cast<SyscallReport*>(
+        mmap(nullptr, sizeof(SyscallReport), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    gReport->number = -1;
+    fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        struct sigaction action = {};
+        action.sa_sigaction = onForbiddenSyscall;
+        action.sa_flags = SA_SIGINFO;
+        sigaction(SIGSYS, &action, nullptr);
+        if (!forbidSystemCalls()) _exit(2);
+        body();
+        syscall(SYS_exit_group, 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    long number = gReport->number;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2) number = -2;
+    munmap(gReport, sizeof(SyscallReport));
+    return number;
+}
+
+TEST(RealtimeSafety, RunMakesNoSystemCall) {
+    LoadedPlugin plugin;
+    ASSERT_NE(plugin.descriptor, nullptr) << dlerror();
+    Host host(plugin.descriptor);
+    ASSERT_NE(host.handle, nullptr);
+    host.fillInput(kMaxRun, 0.5f);
+
+    const long selfCheck = firstSystemCallOf([] { syscall(SYS_getpid); });
+    if (selfCheck == -2) GTEST_SKIP() << "seccomp filters are not available here";
+    ASSERT_EQ(selfCheck, SYS_getpid) << "the filter must catch a deliberate call";
+
+    const long inRun = firstSystemCallOf([&host] {
+        const float* settings[] = {kSettingA, kSettingB, kSettingWild, kSettingC};
+        for (int round = 0; round < 12; ++round) {
+            host.use(settings[round % 4]);
+            host.in[5] = round % 3 == 0 ? NAN : 0.25f;
+            for (uint32_t n : kRunSizes) host.descriptor->run(host.handle, n);
+        }
+    });
+    EXPECT_EQ(inRun, -1) << "run made system call " << inRun;
+}
+
+}  // namespace
