@@ -6,51 +6,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "staged_plugin.h"
+#include "preset_instance.h"
 
 namespace {
 
 constexpr double kRate = 48000.0;
 constexpr uint32_t kCallSize = 256;
 constexpr size_t kWindow = 480;  // 10 ms energy windows
-
-// One instance at the metadata defaults, rendered call by call.
-struct DefaultInstance {
-    LilvInstance* instance = nullptr;
-    float controls[kPortCount] = {};
-    std::vector<float> in = std::vector<float>(kCallSize), left = std::vector<float>(kCallSize),
-                       right = std::vector<float>(kCallSize);
-
-    explicit DefaultInstance(const StagedPlugin& staged) {
-        const StagedPlugin::Ranges ranges = staged.ranges();
-        for (uint32_t port = 3; port < kPortCount; ++port) controls[port] = ranges.defaults[port];
-        instance = lilv_plugin_instantiate(staged.plugin, kRate, nullptr);
-        if (instance == nullptr) return;
-        lilv_instance_connect_port(instance, 0, in.data());
-        lilv_instance_connect_port(instance, 1, left.data());
-        lilv_instance_connect_port(instance, 2, right.data());
-        for (uint32_t port = 3; port < kPortCount; ++port) lilv_instance_connect_port(instance, port, &controls[port]);
-        lilv_instance_activate(instance);
-    }
-    ~DefaultInstance() {
-        if (instance == nullptr) return;
-        lilv_instance_deactivate(instance);
-        lilv_instance_free(instance);
-    }
-    DefaultInstance(const DefaultInstance&) = delete;
-    DefaultInstance& operator=(const DefaultInstance&) = delete;
-
-    // Renders `signal`, appending both outputs.
-    void render(const std::vector<float>& signal, std::vector<float>& outLeft, std::vector<float>& outRight) {
-        for (size_t at = 0; at < signal.size(); at += kCallSize) {
-            const uint32_t count = static_cast<uint32_t>(std::min<size_t>(kCallSize, signal.size() - at));
-            std::copy(signal.begin() + at, signal.begin() + at + count, in.begin());
-            lilv_instance_run(instance, count);
-            outLeft.insert(outLeft.end(), left.begin(), left.begin() + count);
-            outRight.insert(outRight.end(), right.begin(), right.begin() + count);
-        }
-    }
-};
 
 // Energy of both channels in consecutive windows.
 std::vector<double> windowEnergies(const std::vector<float>& left, const std::vector<float>& right) {
@@ -97,7 +59,7 @@ double decayTimeFromEnergyDecay(const std::vector<float>& left, const std::vecto
 TEST(ReverbTail, ImpulseGivesADenseFiniteTailThatDecaysAsSet) {
     StagedPlugin staged;
     ASSERT_NE(staged.plugin, nullptr) << "bundle not found through LV2_PATH";
-    DefaultInstance plugin(staged);
+    PresetInstance plugin(staged, kRate, kCallSize);
     ASSERT_NE(plugin.instance, nullptr);
 
     // After instantiate every loop glides from its initial length to the

@@ -38,7 +38,11 @@ DecayFit fitDecay(const std::vector<double>& integratedDb, double sampleRate) {
     fit.t60Seconds = NAN;
     const auto start = std::find_if(integratedDb.begin(), integratedDb.end(), [](double db) { return db <= -5.0; });
     const auto end = std::find_if(start, integratedDb.end(), [](double db) { return db <= -35.0; });
-    if (end == integratedDb.end()) return fit;
+    // Every integrated curve plunges at the very end of the response; a
+    // -35 dB point in its last tenth means the response was cut short.
+    if (end == integratedDb.end() || static_cast<size_t>(end - integratedDb.begin()) * 10 > integratedDb.size() * 9) {
+        return fit;
+    }
     const size_t from = static_cast<size_t>(start - integratedDb.begin());
     const size_t to = static_cast<size_t>(end - integratedDb.begin());
     fit.fitStartSeconds = static_cast<double>(from) / sampleRate;

@@ -9,7 +9,7 @@
 #include <vector>
 
 struct DecayFit {
-    double t60Seconds = 0.0;        // NaN when the curve never reaches -35 dB
+    double t60Seconds = 0.0;        // NaN when the curve reaches -35 dB only in its last tenth
     double slopeDbPerSecond = 0.0;  // of the fitted line
     double interceptDb = 0.0;       // the fitted line at time 0
     double fitStartSeconds = 0.0;   // where the curve crosses -5 dB
@@ -25,6 +25,7 @@ std::vector<double> squaredResponse(const std::vector<const std::vector<float>*>
 std::vector<double> backwardIntegratedDb(const std::vector<double>& energy);
 
 // Least-squares line through the -5..-35 dB part of the integrated curve.
+// The response must be long enough to reach -35 dB before its last tenth.
 DecayFit fitDecay(const std::vector<double>& integratedDb, double sampleRate);
 
 // Energy in consecutive windows of `window` samples, in dB relative to the

@@ -1,0 +1,96 @@
+// The measuring tools the preset and host checks rely on: decay time by
+// backward integration, and float WAV files as lv2apply writes them.
+#include <gtest/gtest.h>
+#include <math.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "decay_analysis.h"
+#include "float_wav.h"
+
+namespace {
+
+constexpr double kRate = 48000.0;
+
+// Noise under an exponential envelope that falls 60 dB in `t60` seconds.
+std::vector<float> decayingNoise(double t60, double seconds, unsigned seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<float> noise(0.0f, 0.3f);
+    std::vector<float> signal(static_cast<size_t>(seconds * kRate));
+    for (size_t k = 0; k < signal.size(); ++k) {
+        signal[k] = noise(random) * static_cast<float>(pow(10.0, -3.0 * static_cast<double>(k) / kRate / t60));
+    }
+    return signal;
+}
+
+TEST(DecayMeasurement, FindsTheDecayTimeOfAnExponentialTail) {
+    for (const double t60 : {0.3, 1.5, 6.0}) {
+        SCOPED_TRACE(t60);
+        const std::vector<float> left = decayingNoise(t60, 1.2 * t60 + 0.5, 1);
+        const std::vector<float> right = decayingNoise(t60, 1.2 * t60 + 0.5, 2);
+        const DecayFit fit = fitDecay(backwardIntegratedDb(squaredResponse({&left, &right}, 0)), kRate);
+        EXPECT_NEAR(fit.t60Seconds, t60, 0.03 * t60);
+        // -5 dB comes after 1/12 of the decay time, -35 dB after 7/12 of it.
+        EXPECT_NEAR(fit.fitStartSeconds, t60 / 12.0, 0.02 * t60);
+        EXPECT_NEAR(fit.fitEndSeconds, 7.0 * t60 / 12.0, 0.03 * t60);
+        EXPECT_NEAR(fit.interceptDb, 0.0, 1.0);
+    }
+}
+
+TEST(DecayMeasurement, ReportsWhatItCannotMeasure) {
+    // Cut off at -15 dB: only the cut itself takes the curve below -35 dB.
+    const std::vector<float> cut = decayingNoise(2.0, 0.5, 3);
+    EXPECT_TRUE(isnan(fitDecay(backwardIntegratedDb(squaredResponse({&cut}, 0)), kRate).t60Seconds));
+    const std::vector<float> silent(1000, 0.0f);
+    EXPECT_TRUE(backwardIntegratedDb(squaredResponse({&silent}, 0)).empty());
+    // Samples before `first` do not count: a lone click there leaves silence.
+    std::vector<float> click(1000, 0.0f);
+    click[0] = 1.0f;
+    EXPECT_TRUE(backwardIntegratedDb(squaredResponse({&click}, 1)).empty());
+}
+
+TEST(DecayMeasurement, EnvelopeIsRelativeToTheLoudestWindow) {
+    std::vector<float> signal(4800, 0.0f);
+    for (size_t k = 480; k < 960; ++k) signal[k] = 1.0f;
+    for (size_t k = 960; k < 1440; ++k) signal[k] = 0.1f;
+    const std::vector<double> envelope = windowedEnvelopeDb(squaredResponse({&signal}, 0), 480);
+    ASSERT_EQ(envelope.size(), 10u);
+    EXPECT_EQ(envelope[0], -300.0);
+    EXPECT_NEAR(envelope[1], 0.0, 1e-9);
+    EXPECT_NEAR(envelope[2], -20.0, 1e-4);
+}
+
+TEST(FloatWavFile, RoundTripsEveryBitAndRefusesOtherFormats) {
+    char path[] = "/tmp/zt-wav-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    FloatWav written;
+    written.channels = 2;
+    written.sampleRate = 44100;
+    written.samples = {0.0f, -0.0f, 1.0f, -1.0f, 1e-40f, 3.4e38f, 0.1f, -0.7f};
+    ASSERT_TRUE(writeFloatWav(path, written));
+    FloatWav read;
+    std::string error;
+    ASSERT_TRUE(readFloatWav(path, read, error)) << error;
+    EXPECT_EQ(read.channels, 2u);
+    EXPECT_EQ(read.sampleRate, 44100u);
+    ASSERT_EQ(read.frames(), 4u);
+    EXPECT_EQ(memcmp(read.samples.data(), written.samples.data(), written.samples.size() * 4), 0);
+
+    // The same header saying 16-bit integers: refused, not misread.
+    FILE* file = fopen(path, "r+b");
+    ASSERT_NE(file, nullptr);
+    const unsigned char pcm16[] = {1, 0};
+    fseek(file, 20, SEEK_SET);
+    fwrite(pcm16, 1, 2, file);
+    fclose(file);
+    EXPECT_FALSE(readFloatWav(path, read, error));
+    EXPECT_NE(error.find("not 32-bit float"), std::string::npos) << error;
+    unlink(path);
+    EXPECT_FALSE(readFloatWav(path, read, error));
+}
+
+}  // namespace
