@@ -1,85 +1,250 @@
 #!/usr/bin/env bash
-# Builds the plug-in, stages its bundle, and runs a dry signal through it
-# with lv2apply, as a host would, so that you can listen to the result.
+# Builds the plug-in, installs its bundle under the build directory, and runs
+# a dry signal through it with lv2apply, a real LV2 host, using one of the
+# bundle's presets. Writes the wet WAV file, the impulse response and two
+# pictures: the decay of the impulse response with its measured T60, and a
+# spectrogram of the dry signal against the wet one.
 #
-# Usage: tools/render-demo.sh [INPUT [OUTPUT [-c SYMBOL VALUE]...]]
-#   INPUT   any audio file sox reads (mixed down to mono, 3 s of silence
-#           added for the tail); default: a few seconds of plucks and noise
-#           bursts made on the spot
-#   OUTPUT  the stereo WAV to write; default: out/zulvamoret-demo-wet.wav
-#   -c ...  control values passed on to lv2apply, e.g. -c decay_first 4000
+# Usage: tools/render-demo.sh [-p PRESET] [-c SYMBOL VALUE]... [INPUT [OUTPUT]]
+#        tools/render-demo.sh --list
+#   -p PRESET  a preset's name or short name (default: Concert Hall);
+#              --list shows them all
+#   -c ...     a control value on top of the preset, e.g. -c decay_last 4000
+#   INPUT      any audio file sox reads (mixed down to mono, resampled to
+#              48 kHz, with room added for the tail); default: plucks, a drum
+#              pattern of noise bursts and a sustained chord made on the spot
+#   OUTPUT     the stereo 32-bit float WAV to write (default:
+#              out/zulvamoret-demo-wet.wav); the other files go beside it
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/tools/debian-packages.sh"
 uri=http://zulvamoret.org/plugins/zulvamoret-tarnwise
+rate=48000
 
-input=${1:-}
-output=${2:-$root/out/zulvamoret-demo-wet.wav}
-shift $(( $# < 2 ? $# : 2 ))
+usage() { sed -n '/^# Usage:/,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 2; }
 
-ensure_debian_packages cmake make g++ pkg-config lv2-dev lilv-utils sox libsox-fmt-base
+preset="Concert Hall"
+list=0
+overrides=()
+positional=()
+while [ $# -gt 0 ]; do
+    case $1 in
+        -p|--preset) [ $# -ge 2 ] || usage; preset=$2; shift 2 ;;
+        -c) [ $# -ge 3 ] || usage; overrides+=("$2" "$3"); shift 3 ;;
+        --list) list=1; shift ;;
+        -h|--help) usage ;;
+        -*) echo "Unknown option $1" >&2; usage ;;
+        *) positional+=("$1"); shift ;;
+    esac
+done
+[ ${#positional[@]} -le 2 ] || usage
+input=${positional[0]:-}
+output=${positional[1]:-$root/out/zulvamoret-demo-wet.wav}
+case $output in /*) ;; *) output=$PWD/$output ;; esac
+if [ -n "$input" ] && [ ! -r "$input" ]; then echo "Cannot read $input" >&2; exit 1; fi
 
+ensure_debian_packages cmake make g++ pkg-config lv2-dev liblilv-dev lilv-utils sox libsox-fmt-base gnuplot-nox
+
+# --- Build and install the bundle under the build directory ---------------
 build=$root/build-demo
 stage=$build/stage
 echo "== Building in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZT_BUILD_TESTS=OFF -DZT_BUILD_BENCHMARKS=OFF \
-    -DZT_LV2_INSTALL_DIR=lib/lv2 >/dev/null
-cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)"
-rm -rf "$stage"
-cmake --install "$build" --prefix "$stage" >/dev/null
+log=$build/build.log
+mkdir -p "$build"
+if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZT_BUILD_TESTS=OFF -DZT_BUILD_BENCHMARKS=OFF \
+        -DZT_LV2_INSTALL_DIR=lib/lv2 &&
+       cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" &&
+       rm -rf "$stage" && cmake --install "$build" --prefix "$stage"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "Build failed; the log above is also in $log" >&2
+    exit 1
+fi
 export LV2_PATH=$stage/lib/lv2
-echo "== Bundle staged in $LV2_PATH/zulvamoret-tarnwise.lv2"
+export SOX_OPTS=-V1  # errors only: lv2apply's WAV header draws a harmless warning
+presets_tool=$build/tools/host/zt-presets
+echo "   bundle installed in $LV2_PATH/zulvamoret-tarnwise.lv2"
 
-echo "== Ports (lv2info)"
-lv2info "$uri" | awk '
-    function flush() {
-        if (symbol == "") return
-        if (kind ~ /audio/) printf "  %2d %-17s %s\n", index_, symbol, kind
-        else printf "  %2d %-17s %-10s %8s .. %-8s default %s\n", index_, symbol, kind, min, max, def
-    }
-    /^\tPort [0-9]+:/ { flush(); index_ = $2 + 0; symbol = kind = min = max = def = "" }
-    /#AudioPort/ { kind = "audio" }  /#ControlPort/ { kind = "control" }
-    /#InputPort/ { kind = kind " in" }  /#OutputPort/ { kind = kind " out" }
-    /Symbol:/ { symbol = $2 }  /Minimum:/ { min = $2 + 0 }  /Maximum:/ { max = $2 + 0 }  /Default:/ { def = $2 + 0 }
-    END { flush() }'
-
-mkdir -p "$(dirname "$output")"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-if [ -z "$input" ]; then
-    dry=$root/out/zulvamoret-demo-dry.wav
-    mkdir -p "$(dirname "$dry")"
-    gen() { sox -n -r 48000 -c 1 -b 24 "$work/$1.wav" "${@:2}"; }
-    gen 1 synth 0.7 pluck A2 fade q 0.002 0.7 0.5
-    gen 2 trim 0 0.5
-    gen 3 synth 0.5 pluck E3 fade q 0.002 0.5 0.35
-    gen 4 trim 0 0.6
-    gen 5 synth 0.06 pinknoise fade q 0.001 0.06 0.04
-    gen 6 trim 0 0.9
-    gen 7 synth 0.4 pluck C4 fade q 0.002 0.4 0.3
-    gen 8 synth 0.4 pluck G4 fade q 0.002 0.4 0.3
-    gen 9 trim 0 0.7
-    gen 10 synth 0.03 whitenoise fade q 0.001 0.03 0.02
-    gen 11 trim 0 3.5
-    sox "$work"/{1,2,3,4,5,6,7,8,9,10,11}.wav "$dry" norm -3
-    echo "== Dry test signal (plucks and noise bursts, then 3.5 s for the tail): $dry"
-else
-    dry=$work/input-mono.wav
-    sox "$input" -b 24 "$dry" remix - pad 0 3
-    echo "== Input $input mixed down to mono with 3 s of tail room"
+if [ "$list" = 1 ]; then
+    echo "== Presets in the bundle"
+    "$presets_tool" list | sed 's/^/   /'
+    exit 0
 fi
 
-# A fresh instance glides every unit from its start length to the set one
-# over its first seconds; let that pass on silence and cut it off again.
-lead=4
-sox "$dry" "$work/led-in.wav" pad "$lead" 0
-echo "== Processing with lv2apply ${*:-(default controls)}"
-lv2apply -i "$work/led-in.wav" -o "$work/wet-led-in.wav" "$@" "$uri"
-sox "$work/wet-led-in.wav" "$output" trim "$lead"
+# --- Controls: the preset's values from the bundle, then the -c values ----
+declare -A control=()
+order=()
+while read -r symbol value; do
+    control[$symbol]=$value
+    order+=("$symbol")
+done < <("$presets_tool" controls "$preset")
+[ ${#order[@]} -gt 0 ] || exit 1
+for ((i = 0; i < ${#overrides[@]}; i += 2)); do
+    symbol=${overrides[i]}
+    if [ -z "${control[$symbol]+set}" ]; then
+        echo "No control named $symbol; the controls are: ${order[*]}" >&2
+        exit 1
+    fi
+    control[$symbol]=${overrides[i + 1]}
+done
+controls_args() {  # -c SYMBOL VALUE for every control, with `mix` set to $1 when given
+    local symbol
+    for symbol in "${order[@]}"; do
+        if [ "$symbol" = mix ] && [ -n "${1:-}" ]; then printf -- '-c\nmix\n%s\n' "$1"
+        else printf -- '-c\n%s\n%s\n' "$symbol" "${control[$symbol]}"; fi
+    done
+}
+echo "== Preset: $("$presets_tool" describe "$preset")"
+[ ${#overrides[@]} -eq 0 ] || echo "   changed:$(printf ' %s=%s' "${overrides[@]}")"
 
-echo "== Wrote $output"
-sox --i "$output" | sed -n '/Channels\|Sample Rate\|Duration/p'
-sox "$output" -n stat 2>&1 | sed -n '/Maximum amplitude\|RMS     amplitude/p'
-if [ -z "$input" ]; then echo "   dry signal: $dry"; fi
+# The tail needs room: the longer decay, plus a second.
+decay_ms=$(awk -v a="${control[decay_first]}" -v b="${control[decay_last]}" 'BEGIN { print (a > b ? a : b) }')
+tail_seconds=$(awk -v d="$decay_ms" 'BEGIN { printf "%.1f", d / 1000 * 1.2 + 1 }')
+
+# --- The dry signal ------------------------------------------------------
+out_dir=$(dirname "$output")
+base=${output%.*}
+mkdir -p "$out_dir"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+float=(-e floating-point -b 32)
+
+if [ -z "$input" ]; then
+    dry=$out_dir/zulvamoret-demo-dry.wav
+    parts=()
+    # event START LENGTH SYNTH_ARGS...: one sound placed at START seconds
+    event() {
+        local start=$1 length=$2 file=$work/event-${#parts[@]}.wav
+        shift 2
+        sox -n -r $rate -c 1 "${float[@]}" "$file" synth "$length" "$@" pad "$start" 0
+        parts+=(-v 0.25 "$file")
+    }
+    pluck() { event "$1" 1.2 pluck "$2" fade q 0.003 1.2 1.0; }
+    # Plucked arpeggio, then a strummed chord.
+    t=0
+    for note in A2 E3 A3 C4 E4 A4 E4 C4; do pluck "$t" "$note"; t=$(awk -v t="$t" 'BEGIN { print t + 0.25 }'); done
+    for note in A2 E3 A3 C4; do pluck 2.0 "$note"; done
+    # A bar and a half of drums at 110 BPM: a falling sine as kick, noise
+    # bursts as snare and hi-hat, and a gap after the last snare.
+    for b in 0 1 2 3 4 5 6; do
+        s=$(awk -v b=$b 'BEGIN { print 3.6 + b * 0.545 }')
+        case $b in 0|2|4|5) event "$s" 0.35 sine 120:40 fade q 0.002 0.35 0.3 vol 0.9 ;; esac
+        case $b in 1|3|6) event "$s" 0.22 whitenoise vol 0.5 lowpass 6000 highpass 200 fade q 0.001 0.22 0.2 ;; esac
+        for h in 0 0.2725; do
+            event "$(awk -v s="$s" -v h=$h 'BEGIN { print s + h }')" 0.05 whitenoise vol 0.25 highpass 7000 fade q 0.001 0.05 0.045
+        done
+    done
+    # A sustained A minor chord with soft edges.
+    for note in A2 A3 C4 E4 A4; do event 8.0 2.6 triangle "$note" fade h 0.15 2.6 0.5 vol 0.35; done
+    sox -m "${parts[@]}" "${float[@]}" "$work/music.wav" norm -3
+    sox "$work/music.wav" "$dry" pad 0 "$tail_seconds"
+    echo "== Dry signal: plucks, drums of noise bursts, a sustained chord, then $tail_seconds s for the tail"
+    echo "   $dry"
+else
+    dry=$work/input-mono.wav
+    input_rate=$(sox --i -r "$input")
+    sox "$input" -r $rate "${float[@]}" "$dry" remix - pad 0 "$tail_seconds"
+    echo "== Input: $input, mixed to mono$([ "$input_rate" = $rate ] || echo ", resampled from $input_rate Hz to $rate Hz") with $tail_seconds s added for the tail"
+fi
+
+# --- Render through lv2apply ----------------------------------------------
+# A fresh instance glides every delay unit from one start length to its set
+# length over its first seconds; that passes on silence before the signal
+# and is cut off again.
+lead=315000  # samples: 32000 / 0.11, the longest glide, and half a second more
+sox "$dry" "$work/led-in.wav" pad "${lead}s" 0
+
+# Runs lv2apply IN OUT CONTROL_ARGS..., showing how far it has got by the
+# size of the file it writes (two 32-bit float channels).
+render() {
+    local in=$1 out=$2 frames seconds bytes percent last=-1
+    shift 2
+    frames=$(sox --i -s "$in")
+    seconds=$(awk -v f="$frames" -v r=$rate 'BEGIN { printf "%.1f", f / r }')
+    bytes=$((frames * 2 * 4))
+    lv2apply -i "$in" -o "$out" "$@" "$uri" &
+    local pid=$!
+    while kill -0 "$pid" 2>/dev/null; do
+        sleep 0.5
+        percent=$(( $(stat -c %s "$out" 2>/dev/null || echo 0) * 100 / bytes ))
+        [ "$percent" -le 100 ] || percent=100
+        if [ -t 1 ]; then
+            printf '\r   %3d %% of %s s' "$percent" "$seconds"
+        elif [ $((percent / 25)) -gt $((last / 25)) ]; then
+            echo "   $percent % of $seconds s"
+        fi
+        last=$percent
+    done
+    if [ -t 1 ]; then printf '\r   100 %% of %s s\n' "$seconds"; fi
+    wait "$pid"
+}
+
+mapfile -t args < <(controls_args)
+echo "== Processing with lv2apply (the plug-in as a host loads it)"
+render "$work/led-in.wav" "$work/wet-led-in.wav" "${args[@]}"
+sox "$work/wet-led-in.wav" "$output" trim "${lead}s"
+
+echo "== Impulse response (the same controls, wet only)"
+ir=$base-impulse-response.wav
+ir_seconds=$(awk -v d="$decay_ms" 'BEGIN { printf "%.1f", d / 1000 * 1.5 + 1.5 }')
+printf '\x00\x00\x80\x3f' >"$work/impulse.f32"  # one sample of 1.0, little-endian float
+sox -t f32 -r $rate -c 1 "$work/impulse.f32" "${float[@]}" "$work/impulse.wav" pad "${lead}s" "$ir_seconds"
+mapfile -t args < <(controls_args 100)
+render "$work/impulse.wav" "$work/ir-led-in.wav" "${args[@]}"
+sox "$work/ir-led-in.wav" "$ir" trim "${lead}s"
+declare -A decay=()
+while IFS='=' read -r key value; do decay[$key]=$value; done < <("$build/tools/host/zt-ir-decay" "$ir" "$work/curves.dat")
+
+# --- Pictures ---------------------------------------------------------------
+label=$("$presets_tool" describe "$preset" | cut -d: -f1)
+decay_png=$base-decay.png
+if [ "${decay[t60]}" = "-1.000" ]; then
+    t60_text="T60 not measurable"
+else
+    t60_text="T60 = $(awk -v t="${decay[t60]}" 'BEGIN { printf "%.2f", t }') s"
+fi
+gnuplot <<EOF
+set terminal pngcairo size 1200,700 font "Sans,13"
+set output "$decay_png"
+set title "$label: decay of the impulse response, $t60_text" font "Sans,16"
+set xlabel "time after the impulse (s)"
+set ylabel "level (dB)"
+set grid
+set yrange [-90:5]
+set xrange [0:${decay[length]}]
+set key top right box opaque
+# The stretch the line is fitted to: where the integrated curve falls from -5 to -35 dB.
+set object 1 rect from ${decay[fit_start]}, graph 0 to ${decay[fit_end]}, graph 1 fc rgb "#fbe9d0" fs solid noborder behind
+set style textbox opaque noborder
+set label 2 "fitted from -5 to -35 dB" at ${decay[fit_start]}, -86 offset 0.5,0 boxed front tc rgb "#a0622d"
+t60 = ${decay[t60]}
+if (t60 > 0) {
+    set arrow 1 from t60, -90 to t60, -60 nohead dt 2 lw 2 lc rgb "#c0392b"
+    set arrow 2 from 0, -60 to t60, -60 nohead dt 2 lw 2 lc rgb "#c0392b"
+    # Left of the marker and below -60 dB the curve has already passed.
+    set label 1 "$t60_text" at t60, -72 right offset -0.8,0 boxed front tc rgb "#c0392b" font "Sans,15"
+}
+fit_line(x) = ${decay[intercept]} + ${decay[slope]} * x
+plot "$work/curves.dat" using 1:2 with lines lw 1 lc rgb "#9bb7d4" title "energy in 5 ms windows", \\
+     "" using 1:3 with lines lw 3 lc rgb "#1f4e79" title "backward-integrated energy", \\
+     fit_line(x) with lines dt 3 lw 2 lc rgb "#c0392b" title sprintf("fitted line, %.1f dB/s, extended to -60 dB", ${decay[slope]})
+EOF
+
+spectrogram_png=$base-spectrogram.png
+# Channel 1 the dry signal, channel 2 the wet one (left and right summed),
+# both drawn up to 12 kHz where the music is.
+sox "$output" "$work/wet-mono.wav" remix 1,2
+sox -M "$dry" "$work/wet-mono.wav" "$work/both.wav"
+sox "$work/both.wav" -n rate 24k spectrogram -x 1400 -Y 900 -z 100 \
+    -t "$label: dry (top) against wet (bottom)" -c "zulvamoret-tarnwise through lv2apply" -o "$spectrogram_png"
+
+# --- Report -----------------------------------------------------------------
+echo "== Done"
+echo "   wet signal:         $output"
+[ -n "$input" ] || echo "   dry signal:         $dry"
+echo "   impulse response:   $ir ($t60_text)"
+echo "   decay picture:      $decay_png"
+echo "   spectrogram:        $spectrogram_png"
+peak=$(sox "$output" -n stat 2>&1 | awk '/Maximum amplitude/ { print $3 }')
+echo "   peak level of the wet signal: $peak$(awk -v p="$peak" 'BEGIN { if (p > 1) print " (above full scale: lower the mix or the input gains before converting to integer samples)" }')"
 echo "Listen with: play \"$output\""

@@ -7,6 +7,7 @@
 
 #include "decay_analysis.h"
 #include "preset_instance.h"
+#include "preset_readme_tables.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ PresetResponse renderPresetImpulse(const StagedPlugin& staged, const std::string
 }
 
 struct Character {
-    double brightnessHz, flatness, loudestSeconds;
+    double t60Seconds, brightnessHz, flatness, loudestSeconds;
 };
 
 // Sample 0 carries the dry click; the tail starts after it.
@@ -200,11 +201,18 @@ TEST_F(Presets, ImpulseResponsesSoundAsTheirNamesPromise) {
         EXPECT_LE(fit.t60Seconds, promise->longestT60);
 
         const size_t tailEnd = std::min(response.left.size(), static_cast<size_t>(fit.fitEndSeconds * kRate));
-        measured[slug] = Character{rmsFrequencyHz(response.left, 1, tailEnd),
+        measured[slug] = Character{fit.t60Seconds, rmsFrequencyHz(response.left, 1, tailEnd),
                                    localSpectralFlatness(response.left, static_cast<size_t>(0.1 * kRate), 12000),
                                    loudest};
     }
     ASSERT_EQ(measured.size(), std::size(kPromises));
+
+    // The decay times the README quotes are the measured ones.
+    for (const ReadmePreset& row : readReadmePresets(ZT_SOURCE_DIR "/README.md")) {
+        const auto found = measured.find(row.slug);
+        if (found == measured.end()) continue;  // the README test reports unknown rows
+        EXPECT_NEAR(row.t60Seconds, found->second.t60Seconds, 0.05 * found->second.t60Seconds) << row.slug;
+    }
 
     // The dark one is far darker than all others; the metallic one rings at
     // separate resonances where the others are noise-like.

@@ -2,6 +2,7 @@
 // host does, so that the scripts never keep a second copy of them.
 //
 //   zt-presets list               one line per preset: label, then comment
+//   zt-presets names              the short name of each preset, one a line
 //   zt-presets describe NAME      "Label: comment" of one preset
 //   zt-presets controls NAME      "symbol value" for every port it sets
 //
@@ -47,6 +48,10 @@ int run(const std::string& command, const char* name, const std::vector<BundlePr
         for (const BundlePreset& p : presets) printf("%-*s  %s\n", static_cast<int>(width), p.label.c_str(), p.comment.c_str());
         return 0;
     }
+    if (command == "names") {
+        for (const BundlePreset& p : presets) printf("%s\n", presetSlug(p.uri).c_str());
+        return 0;
+    }
     const BundlePreset* preset = findPreset(presets, name);
     if (preset == nullptr) {
         fprintf(stderr, "zt-presets: no preset named \"%s\"; there are:\n", name);
@@ -68,6 +73,7 @@ int run(const std::string& command, const char* name, const std::vector<BundlePr
 int usage() {
     fprintf(stderr,
             "Usage: zt-presets list\n"
+            "       zt-presets names\n"
             "       zt-presets describe NAME\n"
             "       zt-presets controls NAME\n");
     return 2;
@@ -78,8 +84,9 @@ int usage() {
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string command = argv[1];
-    const bool known = command == "list" || command == "describe" || command == "controls";
-    if (!known || argc != (command == "list" ? 2 : 3)) return usage();
+    const bool whole = command == "list" || command == "names";
+    const bool one = command == "describe" || command == "controls";
+    if (!(whole && argc == 2) && !(one && argc == 3)) return usage();
 
     LilvWorld* world = lilv_world_new();
     lilv_world_load_all(world);
