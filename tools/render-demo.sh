@@ -85,6 +85,10 @@ for ((i = 0; i < ${#overrides[@]}; i += 2)); do
         echo "No control named $symbol; the controls are: ${order[*]}" >&2
         exit 1
     fi
+    if ! [[ ${overrides[i + 1]} =~ ^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$ ]]; then
+        echo "The value of $symbol must be a number, not \"${overrides[i + 1]}\"" >&2
+        exit 1
+    fi
     control[$symbol]=${overrides[i + 1]}
 done
 controls_args() {  # -c SYMBOL VALUE for every control, with `mix` set to $1 when given
@@ -97,7 +101,8 @@ controls_args() {  # -c SYMBOL VALUE for every control, with `mix` set to $1 whe
 echo "== Preset: $("$presets_tool" describe "$preset")"
 [ ${#overrides[@]} -eq 0 ] || echo "   changed:$(printf ' %s=%s' "${overrides[@]}")"
 
-# The tail needs room: the longer decay, plus a second.
+# Room for the tail after the signal: 1.2 times the longer decay time (to
+# -60 dB), plus a second.
 decay_ms=$(awk -v a="${control[decay_first]}" -v b="${control[decay_last]}" 'BEGIN { print (a > b ? a : b) }')
 tail_seconds=$(awk -v d="$decay_ms" 'BEGIN { printf "%.1f", d / 1000 * 1.2 + 1 }')
 
