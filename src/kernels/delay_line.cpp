@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include "engine/float_to_int.h"
+#include "kernels/block_bounds.h"
 #include "kernels/unit_constants.h"
 
 namespace {
@@ -157,33 +158,8 @@ float glideEndFeedback(const ChainUnit& unit, uint64_t d) {
 
 bool delayLineIsQuiet(const ChainUnit& unit, uint32_t n) {
     if (unit.gliding || unit.pendingLength != 0) return false;
-    // Writes at writeIndex .. writeIndex + n - 1 need no guard copy and the
-    // advance after the last one does not wrap.
-    if (unit.writeIndex < kUnitGuardEntries || unit.writeIndex > kUnitRingLength - 1 - n) return false;
-
-    // LFO: with p0 >= -1 and a step >= 0 the phase only rises, and each
-    // rounded sum below 2 is off by at most 2^-24, so p_k <= p0 + k*(step +
-    // 2^-24). Requiring p0 + (n+1)*step + n*2^-21 < 1 keeps every p_k below 1.
-    // Evaluated in double, where (n+1)*step is exact and the two roundings
-    // are far smaller than the spare margin.
-    const float p0 = unit.lfoPhase;
-    const float step = unit.lfoIncrement;
-    if (!(p0 >= -1.0f && step >= 0.0f)) return false;  // also rejects NaN
-    const double lfoBound = (double)p0 + (double)(n + 1) * (double)step + (double)n * 0x1p-21;
-    if (!(lfoBound < 1.0)) return false;
-
-    // Read position: readPhase stays below 32768 here, so each rounded advance
-    // is off by at most 2^-10 and rp_k <= rp0 + k*(speed + 2^-8). The read
-    // offset 1 + depth*(1 + |p|) is at most fl(1 + 2*depth) as |p| <= 1. One
-    // spare sample absorbs those roundings and that of the final sum, so every
-    // read lies in [1, 32000) and no advance reaches 32000.
-    const float rp0 = unit.readPhase;
-    const float speed = unit.readSpeed;
-    const float depth = unit.modDepth;
-    if (!(rp0 >= 0.0f && speed >= 0.0f && depth >= 0.0f)) return false;
-    const double readBound =
-        (double)rp0 + (double)n * ((double)speed + 0x1p-8) + 2.0 * (double)depth + 2.0;
-    return readBound < (double)kRingLengthFloat;
+    ReadReach reach;
+    return blockStaysInRing(unit, n, reach);
 }
 
 void runDelayLine(ChainUnit& unit, const float* x, float* out, uint32_t n, DelayLinePath path) {

@@ -1,71 +1,56 @@
 #include "kernels/unit_kernel.h"
 
+#include "kernels/block_bounds.h"
+#include "kernels/delay_line.h"
 #include "kernels/ladder_filter.h"
+#include "kernels/ring_taps.h"
 #include "kernels/unit_range.h"
+#include "kernels/vector_unit_job.h"
 
 namespace {
 
-// The n ring entries at (base + j) mod 2^64 mod 32000. Sample j of a tap is
-// the value written its offset before sample j; offsets of any size keep the
-// index inside the ring.
-void readTap(const float* ring, uint64_t base, uint32_t n, float* tap) {
-    if (base > UINT64_MAX - n) {  // the 64-bit sum itself wraps within the block
-        for (uint32_t j = 0; j < n; ++j) tap[j] = ring[(base + j) % kUnitRingLength];
-        return;
-    }
-    uint64_t i = base % kUnitRingLength;
-    for (uint32_t j = 0; j < n; ++j) {
-        tap[j] = ring[i];
-        if (++i == kUnitRingLength) i = 0;
-    }
-}
-
-// Adds (+1) or subtracts (-1) one unit's main output plus its taps into the sums.
-void accumulateUnit(const float* main, const float* tapA, const float* tapB, float* left,
-                    float* right, uint32_t n, bool subtract) {
-    if (subtract) {
-        for (uint32_t j = 0; j < n; ++j) {
-            left[j] = left[j] - (main[j] + tapA[j]);
-            right[j] = right[j] - (main[j] + tapB[j]);
-        }
-    } else {
-        for (uint32_t j = 0; j < n; ++j) {
-            left[j] = (main[j] + tapA[j]) + left[j];
-            right[j] = (main[j] + tapB[j]) + right[j];
-        }
-    }
-}
-
-}  // namespace
-
-void processUnitRange(UnitBank& bank, uint64_t first, uint64_t end, uint64_t stride,
-                      const float* input, float* outLeft, float* outRight, uint32_t n,
-                      DelayLinePath path) {
-    if (n == 0) return;
-    if (n > kMaxKernelBlock) n = kMaxKernelBlock;
-    if (end > kMaxUnits) end = kMaxUnits;
-    float left[kMaxKernelBlock] = {};
-    float right[kMaxKernelBlock] = {};
+// One unit's block on its own: gain, filter, delay line and both taps.
+// main + tapA goes to contribLeft and main + tapB to contribRight.
+void runUnitAlone(UnitBank& bank, uint64_t u, const float* input, float* contribLeft, float* contribRight,
+                  uint32_t n, DelayLinePath path) {
     float x[kMaxKernelBlock];
     float main[kMaxKernelBlock];
     float tapA[kMaxKernelBlock];
     float tapB[kMaxKernelBlock];
-    bool subtract = false;
-    // input is read here only, before any output store, so it may alias either output.
-    for (uint64_t u = first; u < end; u += stride) {
-        const float gain = bank.unitInputGain[u];
-        for (uint32_t j = 0; j < n; ++j) x[j] = input[j] * gain;
-        filterUnitInput(bank, u, x, n);
-        ChainUnit& unit = bank.units[u];
-        runDelayLine(unit, x, main, n, path);
-        // W - n is where this block's writes began.
-        const uint64_t blockStart = unit.writeIndex + 2 * kUnitRingLength - n;
-        readTap(unit.ring, blockStart - bank.tapOffsetA[u], n, tapA);
-        readTap(unit.ring, blockStart - bank.tapOffsetB[u], n, tapB);
-        accumulateUnit(main, tapA, tapB, left, right, n, subtract);
-        subtract = !subtract;
+    const float gain = bank.unitInputGain[u];
+    for (uint32_t j = 0; j < n; ++j) x[j] = input[j] * gain;
+    filterUnitInput(bank, u, x, n);
+    ChainUnit& unit = bank.units[u];
+    runDelayLine(unit, x, main, n, path);
+    // W - n is where this block's writes began.
+    const uint64_t blockStart = unit.writeIndex + 2 * kUnitRingLength - n;
+    readTap(unit.ring, blockStart - bank.tapOffsetA[u], n, tapA);
+    readTap(unit.ring, blockStart - bank.tapOffsetB[u], n, tapB);
+    for (uint32_t j = 0; j < n; ++j) {
+        contribLeft[j] = main[j] + tapA[j];
+        contribRight[j] = main[j] + tapB[j];
     }
-    // Louder banks are scaled down in steps of five units, by the whole bank's count.
+}
+
+// Adds (+1) or subtracts (-1) one unit's contribution into the sums.
+void accumulate(const float* contribLeft, const float* contribRight, float* left, float* right, uint32_t n,
+                bool subtract) {
+    if (subtract) {
+        for (uint32_t j = 0; j < n; ++j) {
+            left[j] = left[j] - contribLeft[j];
+            right[j] = right[j] - contribRight[j];
+        }
+    } else {
+        for (uint32_t j = 0; j < n; ++j) {
+            left[j] = contribLeft[j] + left[j];
+            right[j] = contribRight[j] + right[j];
+        }
+    }
+}
+
+// Louder banks are scaled down in steps of five units, by the whole bank's count.
+void writeScaled(const UnitBank& bank, const float* left, const float* right, float* outLeft, float* outRight,
+                 uint32_t n) {
     const float scale = 1.0f / (float)(bank.unitCount / 5 + 1);
     for (uint32_t j = 0; j < n; ++j) {
         outLeft[j] = left[j] * scale;
@@ -73,12 +58,89 @@ void processUnitRange(UnitBank& bank, uint64_t first, uint64_t end, uint64_t str
     }
 }
 
+// Each unit on its own, with the delay line's own choice of loop.
+void processUnitsOneByOne(UnitBank& bank, uint64_t first, uint64_t end, uint64_t stride, const float* input,
+                          float* outLeft, float* outRight, uint32_t n, DelayLinePath path) {
+    float left[kMaxKernelBlock] = {};
+    float right[kMaxKernelBlock] = {};
+    float contribLeft[kMaxKernelBlock];
+    float contribRight[kMaxKernelBlock];
+    bool subtract = false;
+    // input is read here only, before any output store, so it may alias either output.
+    for (uint64_t u = first; u < end; u += stride) {
+        runUnitAlone(bank, u, input, contribLeft, contribRight, n, path);
+        accumulate(contribLeft, contribRight, left, right, n, subtract);
+        subtract = !subtract;
+    }
+    writeScaled(bank, left, right, outLeft, outRight, n);
+}
+
+// A 16-sample block: the units whose block fits the vector kernel run there
+// together, the others one by one first; the kernel then sums every unit's
+// contribution in visiting order, as the one-by-one form does.
+void processUnitsInVectors(UnitBank& bank, uint64_t first, uint64_t end, uint64_t stride, const float* input,
+                           float* outLeft, float* outRight, const VectorKernel& kernel) {
+    constexpr uint32_t n = kBlockLength;
+    alignas(64) float contribLeft[kMaxUnits][kBlockLength];
+    alignas(64) float contribRight[kMaxUnits][kBlockLength];
+    uint8_t vectorUnits[kMaxUnits];
+    uint8_t vectorSlots[kMaxUnits];
+    uint32_t vectorCount = 0;
+    uint32_t slots = 0;
+    for (uint64_t u = first; u < end; u += stride, ++slots) {
+        if (blockFitsVectors(bank.units[u], n, kernel.tile, kernel.table)) {
+            vectorUnits[vectorCount] = (uint8_t)u;
+            vectorSlots[vectorCount] = (uint8_t)slots;
+            ++vectorCount;
+        } else {
+            runUnitAlone(bank, u, input, contribLeft[slots], contribRight[slots], n, DelayLinePath::Fastest);
+        }
+    }
+    alignas(64) float left[kBlockLength];
+    alignas(64) float right[kBlockLength];
+    const VectorUnitJob job = {&bank, input, vectorUnits, vectorSlots, vectorCount, contribLeft, contribRight,
+                               slots, left, right};
+    kernel.run(job);
+    writeScaled(bank, left, right, outLeft, outRight, n);
+}
+
+const VectorKernel* vectorKernelFor(KernelPath path) {
+#if defined(__x86_64__)
+    switch (path) {
+        case KernelPath::Sse2: return &kSse2Kernel;
+        case KernelPath::Avx2: return &kAvx2Kernel;
+        case KernelPath::Avx512: return &kAvx512Kernel;
+        default: break;
+    }
+#else
+    (void)path;
+#endif
+    return nullptr;
+}
+
+}  // namespace
+
+void processUnitRange(UnitBank& bank, uint64_t first, uint64_t end, uint64_t stride,
+                      const float* input, float* outLeft, float* outRight, uint32_t n,
+                      KernelPath path) {
+    if (n == 0) return;
+    if (n > kMaxKernelBlock) n = kMaxKernelBlock;
+    if (end > kMaxUnits) end = kMaxUnits;
+    const VectorKernel* kernel = vectorKernelFor(path);
+    if (kernel != nullptr && n == kBlockLength && stride > 0) {
+        processUnitsInVectors(bank, first, end, stride, input, outLeft, outRight, *kernel);
+        return;
+    }
+    const DelayLinePath loop = path == KernelPath::Oracle ? DelayLinePath::FullProcedure : DelayLinePath::Fastest;
+    processUnitsOneByOne(bank, first, end, stride, input, outLeft, outRight, n, loop);
+}
+
 void processUnits(UnitBank& bank, uint64_t first, uint64_t end, const float* input, float* outLeft,
                   float* outRight, uint32_t n) {
-    processUnitRange(bank, first, end, 1, input, outLeft, outRight, n, DelayLinePath::Fastest);
+    processUnitRange(bank, first, end, 1, input, outLeft, outRight, n, activeKernelPath());
 }
 
 void processAlternateUnits(UnitBank& bank, uint64_t first, uint64_t end, const float* input,
                            float* outLeft, float* outRight, uint32_t n) {
-    processUnitRange(bank, first, end, 2, input, outLeft, outRight, n, DelayLinePath::Fastest);
+    processUnitRange(bank, first, end, 2, input, outLeft, outRight, n, activeKernelPath());
 }

@@ -6,11 +6,11 @@
 #include <stdint.h>
 
 #include "engine/engine_state.h"
-#include "kernels/delay_line.h"
+#include "kernels/kernel_path.h"
 
 // Units first, first + stride, ... below end (end is held to kMaxUnits);
-// n is held to kMaxKernelBlock. path selects whether blocks without events
-// may take the fast loop.
+// n is held to kMaxKernelBlock. path selects the implementation; all give
+// the same bits.
 void processUnitRange(UnitBank& bank, uint64_t first, uint64_t end, uint64_t stride,
                       const float* input, float* outLeft, float* outRight, uint32_t n,
-                      DelayLinePath path);
+                      KernelPath path);

@@ -92,8 +92,8 @@ TEST(DelayLineFastPath, AgreesWithTheFullProcedureOverLongRuns) {
         // The three arrangements the block loop uses.
         const uint64_t stride = 1 + block % 2;
         const uint64_t first = (block % 3 == 0) ? kUnits / 2 : block % 2;
-        processUnitRange(fast->bank, first, kUnits, stride, in, fl, fr, n, DelayLinePath::Fastest);
-        processUnitRange(full->bank, first, kUnits, stride, in, gl, gr, n, DelayLinePath::FullProcedure);
+        processUnitRange(fast->bank, first, kUnits, stride, in, fl, fr, n, KernelPath::Scalar);
+        processUnitRange(full->bank, first, kUnits, stride, in, gl, gr, n, KernelPath::Oracle);
         for (uint64_t k = 0; k < kUnits; ++k)
             if (wasGliding[k] && !fast->bank.units[k].gliding) ++glidesEnded;
         for (uint32_t j = 0; j < n; ++j) {

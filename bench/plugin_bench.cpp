@@ -1,0 +1,288 @@
+// Nanoseconds per sample of the plug-in's run, through the LV2 entry points
+// at 48000 in calls of 256 samples, for named settings, on the oracle path
+// and on each vector path; then the control stage alone and the stages of
+// the block loop on their own. At the end a summary table gives the medians
+// and the ratios, all from this one run on this one machine.
+//
+//   zt_bench --benchmark_repetitions=5 [--benchmark_filter=plugin/]
+#include <benchmark/benchmark.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_host.h"
+#include "kernels/kernel_path.h"
+#include "kernels/unit_range.h"
+#include "process/diffuser_chain.h"
+#include "process/output_mix.h"
+
+namespace {
+
+const KernelPath kAllPaths[] = {KernelPath::Oracle, KernelPath::Scalar, KernelPath::Sse2, KernelPath::Avx2,
+                                KernelPath::Avx512};
+
+const BenchConfig kSteadyConfigs[] = {
+    {"light", setLightControls},
+    {"default", setDefaultControls},
+    {"heavy", setHeavyControls},
+};
+
+void countSamples(benchmark::State& state, uint64_t samplesPerIteration) {
+    state.counters["ns_per_sample"] = benchmark::Counter(
+        (double)state.iterations() * (double)samplesPerIteration,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// One warmed-up instance per setting, kept across repetitions and paths:
+// every path gives the same bits, so the state carries on whichever ran.
+BenchHost& warmHost(const BenchConfig& config) {
+    static std::map<std::string, std::unique_ptr<BenchHost>> hosts;
+    std::unique_ptr<BenchHost>& host = hosts[config.name];
+    if (!host) {
+        float controls[PortCount] = {};
+        config.set(controls);
+        clearKernelPathOverride();
+        host.reset(new BenchHost(controls));
+        // Units glide from 16000 samples to their lengths for seconds.
+        host->settle(true);
+    }
+    return *host;
+}
+
+struct PathScope {
+    explicit PathScope(KernelPath path) { overrideKernelPath(path); }
+    ~PathScope() { clearKernelPathOverride(); }
+};
+
+void steadyRun(benchmark::State& state, const BenchConfig* config, KernelPath path) {
+    BenchHost& host = warmHost(*config);
+    PathScope scope(path);
+    for (auto _ : state) {
+        fillNoise(host.input, kCallSize);
+        host.run();
+        benchmark::DoNotOptimize(host.left[0]);
+    }
+    countSamples(state, kCallSize);
+}
+
+// Every control port changes on every call: the default settings and their
+// alternative, in turn.
+void automationRun(benchmark::State& state, KernelPath path) {
+    static const BenchConfig config = {"automation", setDefaultControls};
+    BenchHost& host = warmHost(config);
+    float settings[2][PortCount] = {};
+    setDefaultControls(settings[0]);
+    setAutomationAlternative(settings[1]);
+    PathScope scope(path);
+    uint32_t call = 0;
+    for (auto _ : state) {
+        memcpy(host.controls + PortMix, settings[++call % 2] + PortMix, (PortCount - PortMix) * sizeof(float));
+        fillNoise(host.input, kCallSize);
+        host.run();
+        benchmark::DoNotOptimize(host.left[0]);
+    }
+    countSamples(state, kCallSize);
+}
+
+// An impulse into a settled, silent instance, then silence: the first second
+// (the attack) or the following 20 seconds, where the tail decays through
+// the smallest magnitudes to zero.
+constexpr uint64_t kAttackCalls = (uint64_t)(1.0 * kHostRate / kCallSize);
+constexpr uint64_t kTailCalls = (uint64_t)(20.0 * kHostRate / kCallSize);
+
+void impulseRun(benchmark::State& state, bool tail, KernelPath path) {
+    float controls[PortCount] = {};
+    setTailControls(controls);
+    clearKernelPathOverride();
+    BenchHost host(controls);
+    host.settle(false);
+    memset(host.input, 0, sizeof host.input);
+    host.input[0] = 1.0f;
+    host.run();
+    host.input[0] = 0.0f;
+    if (tail) {
+        for (uint64_t call = 1; call < kAttackCalls; ++call) host.run();
+    }
+    PathScope scope(path);
+    for (auto _ : state) {
+        host.run();
+        benchmark::DoNotOptimize(host.left[0]);
+    }
+    countSamples(state, kCallSize);
+}
+
+// The control stage alone (run with no samples) when the given ports change
+// on every call, between their default and a nearby value.
+void controlStageRun(benchmark::State& state, uint32_t firstPort, uint32_t lastPort) {
+    static const BenchConfig config = {"controls", setDefaultControls};
+    BenchHost& host = warmHost(config);
+    float settings[2][PortCount] = {};
+    setDefaultControls(settings[0]);
+    setAutomationAlternative(settings[1]);
+    uint32_t call = 0;
+    for (auto _ : state) {
+        const float* values = settings[++call % 2];
+        for (uint32_t port = firstPort; port <= lastPort; ++port) host.controls[port] = values[port];
+        host.run(0);
+    }
+    // Back to the settings the other benchmarks expect.
+    memcpy(host.controls, settings[0], sizeof host.controls);
+    host.run(0);
+}
+
+// The stages of the block loop on their own, 16 samples at a time, on the
+// state of a settled instance: the unit bank with the given filter type,
+// the diffusers and the output mix.
+void unitBankRun(benchmark::State& state, int32_t filterType, KernelPath path) {
+    BenchHost& host = warmHost(kSteadyConfigs[1]);
+    UnitBank& bank = host.instance().engine->bank;
+    const int32_t savedType = bank.filterType;
+    bank.filterType = filterType;
+    float in[kBlockLength], left[kBlockLength], right[kBlockLength];
+    for (auto _ : state) {
+        fillNoise(in, kBlockLength);
+        processUnitRange(bank, 0, bank.unitCount, 1, in, left, right, kBlockLength, path);
+        benchmark::DoNotOptimize(left[0]);
+    }
+    bank.filterType = savedType;
+    countSamples(state, kBlockLength);
+}
+
+void diffuserRun(benchmark::State& state) {
+    BenchHost& host = warmHost(kSteadyConfigs[1]);
+    float in[kBlockLength], out[kBlockLength];
+    for (auto _ : state) {
+        fillNoise(in, kBlockLength);
+        runDiffuserChain(*host.instance().engine, in, out, kBlockLength);
+        benchmark::DoNotOptimize(out[0]);
+    }
+    countSamples(state, kBlockLength);
+}
+
+void mixRun(benchmark::State& state) {
+    BenchHost& host = warmHost(kSteadyConfigs[1]);
+    float dry[kBlockLength], left[kBlockLength], right[kBlockLength];
+    fillNoise(dry, kBlockLength);
+    for (auto _ : state) {
+        fillNoise(left, kBlockLength);
+        fillNoise(right, kBlockLength);
+        mixOutputs(*host.instance().engine, dry, left, right, kBlockLength);
+        benchmark::DoNotOptimize(left[0]);
+    }
+    countSamples(state, kBlockLength);
+}
+
+std::vector<KernelPath> benchPaths() {
+    std::vector<KernelPath> paths;
+    for (KernelPath path : kAllPaths)
+        if (kernelPathSupported(path)) paths.push_back(path);
+    return paths;
+}
+
+void registerBenchmarks() {
+    const std::vector<KernelPath> paths = benchPaths();
+    for (const BenchConfig& config : kSteadyConfigs)
+        for (KernelPath path : paths)
+            benchmark::RegisterBenchmark((std::string("plugin/") + config.name + "/" + kernelPathName(path)).c_str(),
+                                         steadyRun, &config, path);
+    for (KernelPath path : paths)
+        benchmark::RegisterBenchmark((std::string("plugin/automation/") + kernelPathName(path)).c_str(),
+                                     automationRun, path);
+    for (KernelPath path : paths) {
+        benchmark::RegisterBenchmark((std::string("plugin/attack/") + kernelPathName(path)).c_str(), impulseRun,
+                                     false, path)
+            ->Iterations(kAttackCalls);
+        benchmark::RegisterBenchmark((std::string("plugin/tail/") + kernelPathName(path)).c_str(), impulseRun,
+                                     true, path)
+            ->Iterations(kTailCalls);
+    }
+    for (uint32_t port = PortUnitCount; port <= PortSizeCurve; ++port)
+        benchmark::RegisterBenchmark(("controls/port" + std::to_string(port)).c_str(), controlStageRun, port, port)
+            ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("controls/ports6-10", controlStageRun, (uint32_t)PortUnitCount,
+                                 (uint32_t)PortSizeCurve)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("controls/all", controlStageRun, (uint32_t)PortMix, (uint32_t)PortModRateLast)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("controls/none", controlStageRun, 1u, 0u);
+    for (int32_t type : {0, 4, 3})
+        for (KernelPath path : paths)
+            benchmark::RegisterBenchmark(
+                ("stage/units_type" + std::to_string(type) + "/" + kernelPathName(path)).c_str(), unitBankRun, type,
+                path);
+    benchmark::RegisterBenchmark("stage/diffusers", diffuserRun);
+    benchmark::RegisterBenchmark("stage/mix", mixRun);
+}
+
+// The console output, then a table of the medians (or the single runs)
+// with the oracle-to-fast ratios.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Aggregate && !median) continue;
+            const std::string name = run.run_name.str();
+            if (!median && medianSeen_.count(name)) continue;
+            if (median) medianSeen_[name] = true;
+            const auto counter = run.counters.find("ns_per_sample");
+            if (counter != run.counters.end()) nsPerSample_[name] = counter->second.value * 1e9;
+            timeUs_[name] = run.GetAdjustedCPUTime() * (run.time_unit == benchmark::kMicrosecond ? 1.0 : 1e-3);
+        }
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        const KernelPath fast = activeKernelPath();
+        const std::string fastName = kernelPathName(fast);
+        printf("\nns per sample (CPU time, medians); fast path here: %s\n", fastName.c_str());
+        printf("%-12s %9s", "setting", "oracle");
+        for (KernelPath path : benchPaths())
+            if (path != KernelPath::Oracle) printf(" %9s", kernelPathName(path));
+        printf(" %13s\n", "oracle/fast");
+        for (const char* setting : {"light", "default", "heavy", "automation", "attack", "tail"}) {
+            const std::string base = std::string("plugin/") + setting + "/";
+            if (!nsPerSample_.count(base + "oracle")) continue;
+            printf("%-12s %9.1f", setting, nsPerSample_[base + "oracle"]);
+            for (KernelPath path : benchPaths())
+                if (path != KernelPath::Oracle) printf(" %9.1f", nsPerSample_[base + kernelPathName(path)]);
+            printf(" %12.2fx\n", nsPerSample_[base + "oracle"] / nsPerSample_[base + fastName]);
+        }
+        const auto ratio = [&](const char* a, const char* b, const char* label) {
+            const std::string x = std::string("plugin/") + a + "/" + fastName;
+            const std::string y = std::string("plugin/") + b + "/" + fastName;
+            if (nsPerSample_.count(x) && nsPerSample_.count(y))
+                printf("%s: %.2f\n", label, nsPerSample_[x] / nsPerSample_[y]);
+        };
+        ratio("automation", "default", "automation / default steady, fast path");
+        ratio("tail", "attack", "tail / attack, fast path");
+        for (const auto& entry : timeUs_)
+            if (entry.first.rfind("controls/", 0) == 0)
+                printf("%-22s %9.2f us per call\n", entry.first.c_str(), entry.second);
+        for (const auto& entry : nsPerSample_)
+            if (entry.first.rfind("stage/", 0) == 0)
+                printf("%-22s %9.2f ns per sample\n", entry.first.c_str(), entry.second);
+    }
+
+private:
+    std::map<std::string, bool> medianSeen_;
+    std::map<std::string, double> nsPerSample_;
+    std::map<std::string, double> timeUs_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    registerBenchmarks();
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,55 @@
+#include "kernels/kernel_path.h"
+
+namespace {
+
+KernelPath fastestSupportedPath() {
+    if (kernelPathSupported(KernelPath::Avx512)) return KernelPath::Avx512;
+    if (kernelPathSupported(KernelPath::Avx2)) return KernelPath::Avx2;
+    if (kernelPathSupported(KernelPath::Sse2)) return KernelPath::Sse2;
+    return KernelPath::Scalar;
+}
+
+KernelPath activePath = KernelPath::Scalar;
+
+// Chosen when the library loads, so that run never asks the CPU.
+__attribute__((constructor)) void chooseKernelPath() { activePath = fastestSupportedPath(); }
+
+}  // namespace
+
+bool kernelPathSupported(KernelPath path) {
+    switch (path) {
+        case KernelPath::Oracle:
+        case KernelPath::Scalar:
+            return true;
+#if defined(__x86_64__)
+        case KernelPath::Sse2:
+            return true;  // part of the x86-64 baseline
+        case KernelPath::Avx2:
+            // Also checks that the OS saves the wider registers.
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2");
+        case KernelPath::Avx512:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx512f");
+#endif
+        default:
+            return false;
+    }
+}
+
+KernelPath activeKernelPath() { return activePath; }
+
+void overrideKernelPath(KernelPath path) { activePath = kernelPathSupported(path) ? path : KernelPath::Scalar; }
+
+void clearKernelPathOverride() { activePath = fastestSupportedPath(); }
+
+const char* kernelPathName(KernelPath path) {
+    switch (path) {
+        case KernelPath::Oracle: return "oracle";
+        case KernelPath::Scalar: return "scalar";
+        case KernelPath::Sse2: return "sse2";
+        case KernelPath::Avx2: return "avx2";
+        case KernelPath::Avx512: return "avx512";
+    }
+    return "?";
+}

@@ -1,0 +1,33 @@
+// Which implementation of the unit bank runs. Every path gives the same
+// output bits; they differ only in speed and in the instructions they need.
+#pragma once
+
+#include <stdint.h>
+
+enum class KernelPath : uint8_t {
+    // Every unit and sample through the full per-sample procedure: the
+    // reference the other paths are checked against.
+    Oracle,
+    // One unit at a time; blocks without events skip the per-sample tests.
+    // The portable path.
+    Scalar,
+    // Units in quiet blocks run 4, 8 or 16 to a vector; the rest as Scalar.
+    Sse2,
+    Avx2,
+    Avx512,
+};
+
+// True when this build has the path and this CPU can run it.
+bool kernelPathSupported(KernelPath path);
+
+// The path processUnits and processAlternateUnits take: the fastest
+// supported one, chosen once when the library loads, unless overridden.
+KernelPath activeKernelPath();
+
+// For tests and benchmarks only: makes every instance in the process take
+// `path` (an unsupported one falls back to Scalar). Must not race with run.
+void overrideKernelPath(KernelPath path);
+// Back to the fastest supported path.
+void clearKernelPathOverride();
+
+const char* kernelPathName(KernelPath path);

@@ -1,0 +1,109 @@
+// One sample of the units' four-stage ladder, written once for any value
+// type with float arithmetic: a float for one unit, or a vector holding one
+// unit per lane. Each lane then does exactly the scalar operations.
+//
+// Internal linkage on purpose: the vector translation units include this
+// after enabling wider instruction sets, and no copy compiled there may be
+// picked at link time for the baseline code.
+#pragma once
+
+namespace {
+
+// Stage outputs of one sample, for the tap mixes. d is stage 2's correction
+// term pole2*(state2 - y1), so y2 = d + y1.
+template <class T>
+struct LadderTaps {
+    T u;
+    T y1;
+    T d;
+    T y2;
+    T y3;
+    T y4;
+};
+
+template <class T>
+struct LadderCoefficients {
+    T a;  // input factor 1 + resonance * inputCompensation
+    T b;  // feedback factor resonance * feedbackScale
+    T p1, p2, p3, p4;
+};
+
+template <class T>
+struct LadderMemory {
+    T last;  // stage-4 output of the previous sample
+    T s1, s2, s3, s4;
+};
+
+template <class T>
+inline LadderTaps<T> ladderStep(const LadderCoefficients<T>& c, LadderMemory<T>& m, T x) {
+    LadderTaps<T> t;
+    t.u = x * c.a - c.b * m.last;
+    t.y1 = t.u + c.p1 * (m.s1 - t.u);
+    m.s1 = t.y1;
+    // d + y1 and y1 + d are the same sum, so every set may take this form.
+    t.d = c.p2 * (m.s2 - t.y1);
+    t.y2 = t.d + t.y1;
+    m.s2 = t.y2;
+    t.y3 = t.y2 + c.p3 * (m.s3 - t.y2);
+    m.s3 = t.y3;
+    t.y4 = t.y3 + c.p4 * (m.s4 - t.y3);
+    m.s4 = t.y4;
+    m.last = t.y4;
+    return t;
+}
+
+// The tap mixes, one type each so that every filter type gets its own loop.
+// Negated two-pole band-pass.
+struct BandPass2 {
+    template <class T>
+    T operator()(const LadderTaps<T>& t) const {
+        return t.d;
+    }
+};
+// Negated four-pole band-pass.
+struct BandPass4 {
+    template <class T>
+    T operator()(const LadderTaps<T>& t) const {
+        return 8.0f * t.y3 - 4.0f * t.y2 - 4.0f * t.y4;
+    }
+};
+struct LowPass4 {
+    template <class T>
+    T operator()(const LadderTaps<T>& t) const {
+        return t.y4;
+    }
+};
+struct HighPass3 {
+    template <class T>
+    T operator()(const LadderTaps<T>& t) const {
+        return t.u - 3.0f * t.y1 + 3.0f * t.y2 - t.y3;
+    }
+};
+// The input plus a four-pole band-pass, brought down by 12 dB.
+struct PeakingBoost {
+    template <class T>
+    T operator()(const LadderTaps<T>& t) const {
+        return (t.u + 4.0f * t.y2 - 8.0f * t.y3 + 4.0f * t.y4) * 0.25f;
+    }
+};
+
+// Calls run(set, mix) for each ladder pass of a filter type, in order:
+// type 3 runs two passes, types 1, 2, 4, 5 and 6 one, every other type none
+// (type 0's scaling by 0.25 is not a ladder pass).
+template <class Run>
+inline void forEachLadderPass(int filterType, Run run) {
+    switch (filterType) {
+        case 1: run(0u, BandPass2{}); break;
+        case 2: run(1u, BandPass4{}); break;
+        case 3:
+            run(0u, BandPass2{});
+            run(1u, BandPass4{});
+            break;
+        case 4: run(2u, LowPass4{}); break;
+        case 5: run(3u, HighPass3{}); break;
+        case 6: run(4u, PeakingBoost{}); break;
+        default: break;
+    }
+}
+
+}  // namespace
