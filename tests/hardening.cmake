@@ -67,4 +67,17 @@ else()
   set_target_properties(zt_rtcheck_tests PROPERTIES ENABLE_EXPORTS ON)
   add_dependencies(zt_rtcheck_tests zulvamoret-tarnwise)
   gtest_discover_tests(zt_rtcheck_tests DISCOVERY_TIMEOUT 60)
+
+  # Under memcheck: the counted runs and the instantiate that runs out of
+  # memory (valgrind leaves the test's own malloc in place and tracks the
+  # glibc calls it forwards to), and a short fuzz run for reads of memory
+  # that was never written, which the address sanitizer does not see.
+  if(ZT_VALGRIND)
+    set(ZT_MEMCHECK ${ZT_VALGRIND} --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite)
+    add_test(NAME rtcheck_under_valgrind
+      COMMAND ${ZT_MEMCHECK} --soname-synonyms=somalloc=nouserintercepts
+        $<TARGET_FILE:zt_rtcheck_tests> --gtest_filter=-RealtimeSafety.RunMakesNoSystemCall)
+    add_test(NAME fuzz_under_valgrind COMMAND ${ZT_MEMCHECK} $<TARGET_FILE:zt_fuzz_tests>)
+    set_tests_properties(fuzz_under_valgrind PROPERTIES ENVIRONMENT "ZT_FUZZ_ITERATIONS=30;ZT_FUZZ_SEED=2" TIMEOUT 900)
+  endif()
 endif()
