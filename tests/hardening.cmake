@@ -35,7 +35,22 @@ endif()
 gtest_discover_tests(zt_fuzz_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 1200 ENVIRONMENT "ZT_FUZZ_ITERATIONS=${ZT_FUZZ_ITERATIONS};ZT_FUZZ_SEED=1")
 
-set(ZT_SANITIZED_TARGETS zt_objects zt_engine zulvamoret-tarnwise zt_unit_tests zt_log_tests zt_host_tests zt_fuzz_tests)
+# The same driver under libFuzzer, steered by coverage (clang only).
+option(ZT_LIBFUZZER "Build the libFuzzer target zt_libfuzzer (needs clang)" OFF)
+if(ZT_LIBFUZZER)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "ZT_LIBFUZZER needs clang: configure with CC=clang CXX=clang++")
+  endif()
+  target_compile_options(zt_objects PRIVATE -fsanitize=fuzzer-no-link)
+  add_executable(zt_libfuzzer ${CMAKE_CURRENT_LIST_DIR}/fuzz/lv2_fuzz_target.cpp)
+  target_include_directories(zt_libfuzzer PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  target_link_libraries(zt_libfuzzer PRIVATE zt_engine)
+  target_compile_options(zt_libfuzzer PRIVATE -fsanitize=fuzzer)
+  target_link_options(zt_libfuzzer PRIVATE -fsanitize=fuzzer)
+endif()
+
+set(ZT_SANITIZED_TARGETS zt_objects zt_engine zulvamoret-tarnwise zt_unit_tests zt_log_tests zt_host_tests zt_fuzz_tests
+  zt_libfuzzer)
 
 if(ZT_SANITIZE)
   foreach(target IN LISTS ZT_SANITIZED_TARGETS)

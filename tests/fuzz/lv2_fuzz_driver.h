@@ -61,6 +61,14 @@ float anyFloat(Source& source) {
     }
 }
 
+// Sample values come from a small generator seeded by one draw, so that a
+// byte-driven source spends its bytes on the sequence of calls.
+struct SampleNoise {
+    uint32_t state;
+    uint32_t bits() { return state = state * 1664525u + 1013904223u; }
+    float uniform() { return static_cast<float>(static_cast<int32_t>(bits())) * 0x1p-31f; }
+};
+
 // An input signal of one kind: silence, noise at any level from subnormal
 // to the float limit, clicks, or noise strewn with NaN, infinity and
 // subnormal samples.
@@ -69,15 +77,15 @@ void fillSignal(Source& source, float* x, uint32_t n) {
     const float levels[] = {1e-40f, 1e-3f, 1.0f, 1e20f, FLT_MAX};
     const uint32_t kind = source.below(7);
     const float level = levels[source.below(5)];
+    SampleNoise noise{source.bits()};
     for (uint32_t k = 0; k < n; ++k) {
-        const float noise = static_cast<float>(static_cast<int32_t>(source.bits())) * 0x1p-31f;
         switch (kind) {
             case 0: x[k] = 0.0f; break;
-            case 1: x[k] = noise * level; break;
+            case 1: x[k] = noise.uniform() * level; break;
             case 2: x[k] = k % 97 == 0 ? level : 0.0f; break;
-            case 3: x[k] = source.below(8) == 0 ? floatFromBits(kSpecialBits[source.below(11)]) : noise; break;
-            case 4: x[k] = floatFromBits(source.bits()); break;
-            case 5: x[k] = k < n / 2 ? NAN : noise; break;
+            case 3: x[k] = noise.bits() % 8 == 0 ? floatFromBits(kSpecialBits[noise.bits() % 11]) : noise.uniform(); break;
+            case 4: x[k] = floatFromBits(noise.bits()); break;
+            case 5: x[k] = k < n / 2 ? NAN : noise.uniform(); break;
             default: x[k] = k % 2 == 0 ? INFINITY : -INFINITY; break;
         }
     }
@@ -173,9 +181,10 @@ public:
                 descriptor_->connect_port(instance.handle, p, &instance.controls[p]);
             }
             std::vector<float> in(256), left(256), right(256);
+            SampleNoise noise{source.bits()};
             bool finite = false;
             for (int call = 0; call < 48; ++call) {  // 0.25 s: the 50 ms decay falls 300 dB
-                for (float& x : in) x = static_cast<float>(static_cast<int32_t>(source.bits())) * 0x1p-31f;
+                for (float& x : in) x = noise.uniform();
                 connectAudio(instance, in.data(), left.data(), right.data());
                 descriptor_->run(instance.handle, 256);
                 finite = true;
@@ -218,7 +227,8 @@ private:
         // Exactly n floats each (new float[0] is a real, untouchable block).
         std::unique_ptr<float[]> in(new float[n]), left(new float[n]), right(new float[n]);
         fillSignal(source, in.get(), n);
-        for (uint32_t k = 0; k < n; ++k) left[k] = right[k] = floatFromBits(source.bits());
+        SampleNoise garbage{source.bits()};
+        for (uint32_t k = 0; k < n; ++k) left[k] = right[k] = floatFromBits(garbage.bits());
         float* input = in.get();
         float* outLeft = left.get();
         float* outRight = right.get();

@@ -26,7 +26,7 @@ uint64_t fromEnvironment(const char* name, uint64_t fallback) {
     return text != nullptr && *text != '\0' ? strtoull(text, nullptr, 10) : fallback;
 }
 
-constexpr uint64_t kDefaultIterations = 120;
+constexpr uint64_t kDefaultIterations = 300;
 constexpr uint32_t kStepsPerIteration = 40;
 
 TEST(LV2Fuzz, AnySequenceOfCallsIsSafeAndLeavesInstancesThatRecover) {
