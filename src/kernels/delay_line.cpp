@@ -158,8 +158,7 @@ float glideEndFeedback(const ChainUnit& unit, uint64_t d) {
 
 bool delayLineIsQuiet(const ChainUnit& unit, uint32_t n) {
     if (unit.gliding || unit.pendingLength != 0) return false;
-    ReadReach reach;
-    return blockStaysInRing(unit, n, reach);
+    return blockStaysInRing(unit, n);
 }
 
 void runDelayLine(ChainUnit& unit, const float* x, float* out, uint32_t n, DelayLinePath path) {

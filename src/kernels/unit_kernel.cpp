@@ -1,6 +1,5 @@
 #include "kernels/unit_kernel.h"
 
-#include "kernels/block_bounds.h"
 #include "kernels/delay_line.h"
 #include "kernels/ladder_filter.h"
 #include "kernels/ring_taps.h"
@@ -75,41 +74,31 @@ void processUnitsOneByOne(UnitBank& bank, uint64_t first, uint64_t end, uint64_t
     writeScaled(bank, left, right, outLeft, outRight, n);
 }
 
-// A 16-sample block: the units whose block fits the vector kernel run there
-// together, the others one by one first; the kernel then sums every unit's
-// contribution in visiting order, as the one-by-one form does.
-void processUnitsInVectors(UnitBank& bank, uint64_t first, uint64_t end, uint64_t stride, const float* input,
-                           float* outLeft, float* outRight, const VectorKernel& kernel) {
-    constexpr uint32_t n = kBlockLength;
-    alignas(64) float contribLeft[kMaxUnits][kBlockLength];
-    alignas(64) float contribRight[kMaxUnits][kBlockLength];
-    uint8_t vectorUnits[kMaxUnits];
-    uint8_t vectorSlots[kMaxUnits];
-    uint32_t vectorCount = 0;
-    uint32_t slots = 0;
-    for (uint64_t u = first; u < end; u += stride, ++slots) {
-        if (blockFitsVectors(bank.units[u], n, kernel.tile, kernel.table)) {
-            vectorUnits[vectorCount] = (uint8_t)u;
-            vectorSlots[vectorCount] = (uint8_t)slots;
-            ++vectorCount;
-        } else {
-            runUnitAlone(bank, u, input, contribLeft[slots], contribRight[slots], n, DelayLinePath::Fastest);
-        }
-    }
-    alignas(64) float left[kBlockLength];
-    alignas(64) float right[kBlockLength];
-    const VectorUnitJob job = {&bank, input, vectorUnits, vectorSlots, vectorCount, contribLeft, contribRight,
-                               slots, left, right};
-    kernel.run(job);
-    writeScaled(bank, left, right, outLeft, outRight, n);
+void runUnitAloneInBlock(UnitBank& bank, uint64_t u, const float* input, float* contribLeft, float* contribRight) {
+    runUnitAlone(bank, u, input, contribLeft, contribRight, kBlockLength, DelayLinePath::Fastest);
 }
 
-const VectorKernel* vectorKernelFor(KernelPath path) {
+// A 16-sample block through a vector kernel, which runs the units whose
+// block fits its vectors together and the others one by one, and sums
+// every unit's contribution in visiting order as the one-by-one form does.
+void processUnitsInVectors(UnitBank& bank, uint64_t first, uint64_t end, uint64_t stride, const float* input,
+                           float* outLeft, float* outRight, VectorKernel kernel) {
+    alignas(64) float contribLeft[kMaxUnits][kBlockLength];
+    alignas(64) float contribRight[kMaxUnits][kBlockLength];
+    alignas(64) float left[kBlockLength];
+    alignas(64) float right[kBlockLength];
+    const VectorUnitJob job = {&bank, input, first, end, stride, runUnitAloneInBlock, contribLeft, contribRight,
+                               left, right};
+    kernel(job);
+    writeScaled(bank, left, right, outLeft, outRight, kBlockLength);
+}
+
+VectorKernel vectorKernelFor(KernelPath path) {
 #if defined(__x86_64__)
     switch (path) {
-        case KernelPath::Sse2: return &kSse2Kernel;
-        case KernelPath::Avx2: return &kAvx2Kernel;
-        case KernelPath::Avx512: return &kAvx512Kernel;
+        case KernelPath::Sse2: return runUnitsSse2;
+        case KernelPath::Avx2: return runUnitsAvx2;
+        case KernelPath::Avx512: return runUnitsAvx512;
         default: break;
     }
 #else
@@ -126,9 +115,9 @@ void processUnitRange(UnitBank& bank, uint64_t first, uint64_t end, uint64_t str
     if (n == 0) return;
     if (n > kMaxKernelBlock) n = kMaxKernelBlock;
     if (end > kMaxUnits) end = kMaxUnits;
-    const VectorKernel* kernel = vectorKernelFor(path);
+    const VectorKernel kernel = vectorKernelFor(path);
     if (kernel != nullptr && n == kBlockLength && stride > 0) {
-        processUnitsInVectors(bank, first, end, stride, input, outLeft, outRight, *kernel);
+        processUnitsInVectors(bank, first, end, stride, input, outLeft, outRight, kernel);
         return;
     }
     const DelayLinePath loop = path == KernelPath::Oracle ? DelayLinePath::FullProcedure : DelayLinePath::Fastest;

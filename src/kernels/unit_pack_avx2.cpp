@@ -17,10 +17,14 @@ namespace {
 
 struct Avx2 {
     static constexpr uint32_t W = 8;
+    static constexpr uint32_t kTile = 8;
     static constexpr uint32_t kTable = 16;
     // The plain vector type: __m256 itself would lose its may_alias attribute
     // as a template argument, which the compiler warns about.
     typedef float F __attribute__((vector_size(32)));
+    typedef int32_t I __attribute__((vector_size(32)));
+
+    static uint32_t laneBits(I m) { return (uint32_t)_mm256_movemask_ps((__m256)m); }
 
     static F load(const float* p) { return _mm256_load_ps(p); }
     static F loadu(const float* p) { return _mm256_loadu_ps(p); }
@@ -34,6 +38,17 @@ struct Avx2 {
     static void loadColumns8(const float* const* rows, F* cols) {
         for (int i = 0; i < 8; ++i) cols[i] = _mm256_loadu_ps(rows[i]);
         transpose(cols);
+    }
+    static void storeColumns8(const F* cols, float* const* rows, uint32_t count) {
+        F r[8] = {cols[0], cols[1], cols[2], cols[3], cols[4], cols[5], cols[6], cols[7]};
+        transpose(r);
+        for (uint32_t i = 0; i < count; ++i) _mm256_storeu_ps(rows[i], r[i]);
+    }
+    static F addToLowWord(F v, uint32_t k) {
+        return _mm256_castsi256_ps(_mm256_add_epi32(_mm256_castps_si256(v), _mm256_set1_epi32((int)k)));
+    }
+    static void truncate(F r, int32_t* whole) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(whole), _mm256_cvttps_epi32(r));
     }
 
     // window[idx] for idx in [0, 16): two 8-entry lookups and a blend.
@@ -56,7 +71,7 @@ struct Avx2 {
 
 }  // namespace
 
-const VectorKernel kAvx2Kernel = {runVectorUnits<Avx2, 2>, Avx2::W, Avx2::kTable};
+void runUnitsAvx2(const VectorUnitJob& job) { runVectorUnits<Avx2>(job); }
 
 #if defined(__clang__)
 #pragma clang attribute pop

@@ -26,9 +26,13 @@ namespace {
 
 struct Avx512 {
     static constexpr uint32_t W = 16;
+    static constexpr uint32_t kTile = 16;
     static constexpr uint32_t kTable = 32;
     // The plain vector type (see unit_pack_avx2.cpp).
     typedef float F __attribute__((vector_size(64)));
+    typedef int32_t I __attribute__((vector_size(64)));
+
+    static uint32_t laneBits(I m) { return (uint32_t)_mm512_test_epi32_mask((__m512i)m, (__m512i)m); }
 
     static F load(const float* p) { return _mm512_load_ps(p); }
     static F loadu(const float* p) { return _mm512_loadu_ps(p); }
@@ -79,6 +83,24 @@ struct Avx512 {
         }
     }
 
+    static void storeColumns8(const F* cols, float* const* rows, uint32_t count) {
+        __m256 low[8], high[8];
+        for (int f = 0; f < 8; ++f) {
+            low[f] = _mm512_castps512_ps256(cols[f]);
+            high[f] = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(cols[f]), 1));
+        }
+        transpose8x8(low);
+        transpose8x8(high);
+        for (uint32_t i = 0; i < count && i < 8; ++i) _mm256_storeu_ps(rows[i], low[i]);
+        for (uint32_t i = 8; i < count; ++i) _mm256_storeu_ps(rows[i], high[i - 8]);
+    }
+    static F addToLowWord(F v, uint32_t k) {
+        return _mm512_castsi512_ps(_mm512_add_epi32(_mm512_castps_si512(v), _mm512_set1_epi32((int)k)));
+    }
+    static void truncate(F r, int32_t* whole) {
+        _mm512_store_si512(whole, _mm512_cvttps_epi32(r));
+    }
+
     static F interpolate(const float* window, F r, int32_t base) {
         const __m512i whole = _mm512_cvttps_epi32(r);
         const F frac = r - _mm512_cvtepi32_ps(whole);
@@ -93,7 +115,7 @@ struct Avx512 {
 
 }  // namespace
 
-const VectorKernel kAvx512Kernel = {runVectorUnits<Avx512, 2>, Avx512::W, Avx512::kTable};
+void runUnitsAvx512(const VectorUnitJob& job) { runVectorUnits<Avx512>(job); }
 
 #if defined(__clang__)
 #pragma clang attribute pop

@@ -6,26 +6,33 @@
 //
 // Layout: the recurrences (ladder, LFO, read pointer, DC blocker) run with
 // one unit per lane, sample after sample, so that every lane does exactly
-// the scalar operations of its unit in the same order. Ring reads, ring
-// writes and taps run per unit over the block's contiguous samples, after a
-// transpose. A pack holds G vectors of units, which gives the out-of-order
-// core G independent chains to interleave.
+// the scalar operations of its unit in the same order. Each step runs over
+// all the vectors of the call before the next sample, which gives the
+// out-of-order core independent chains to interleave: one vector alone
+// would wait on the ladder's latency. Ring reads, ring writes and taps run
+// per unit over the block's contiguous samples, after a transpose. The
+// units' records reach the lanes, and go back, as windows of eight
+// consecutive floats, transposed.
 //
-// V provides: W (lanes), kTable (lookup window, 0 for none), F (float
-// vector, with the compiler's + - * operators), load/store (aligned),
+// V provides: W (lanes), kTile and kTable (samples per lookup and entries
+// per lookup window, 0 for none), F and I (float and int32 vectors, with
+// the compiler's operators), laneBits(mask) (one bit per lane), load/store (aligned),
 // loadu/storeu, set1, abs, min, transpose (W x W, in place),
-// loadColumns8(rows, cols) (eight consecutive floats from each of W row
-// pointers, as eight lane vectors), and, when
-// kTable > 0, interpolate(window, r, base): window[i - base] + f *
-// (window[i + 1 - base] - window[i - base]) per lane, with i = trunc(r) and
-// f = r - i; when kTable is 0, split(r, whole) storing trunc(r) in whole
-// and returning r - trunc(r).
+// loadColumns8(rows, cols) and storeColumns8(cols, rows, count) (eight
+// consecutive floats at each of W row pointers, as eight lane vectors, and
+// back for the first count rows), addToLowWord(v, k) (adds k to the integer
+// held in each lane's bits), and, when kTable > 0, truncate(r, whole) and
+// interpolate(window, r, base): window[i - base] + f * (window[i + 1 - base]
+// - window[i - base]) per lane, with i = trunc(r) and f = r - i; when
+// kTable is 0, split(r, whole) storing trunc(r) in whole and returning
+// r - trunc(r).
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include "engine/engine_state.h"
+#include "kernels/block_bounds.h"
 #include "kernels/ladder_step.h"
 #include "kernels/ring_taps.h"
 #include "kernels/unit_constants.h"
@@ -33,184 +40,187 @@
 
 namespace {
 
-constexpr uint32_t kPackSamples = kBlockLength;
+constexpr uint32_t kSamples = kBlockLength;
 
-template <class V, uint32_t G>
-struct UnitPack {
-    static constexpr uint32_t kLanes = V::W * G;
-    uint32_t count;  // lanes in use; the rest compute on zeros and are never stored
-    uint32_t index[kLanes];
-    uint32_t slot[kLanes];
+// Every unit of the job, one per lane. Lanes past count repeat unit 0 so
+// that they compute on real numbers; nothing of theirs is ever stored.
+template <class V>
+struct Lanes {
+    static constexpr uint32_t kVectors = (kMaxUnits + V::W - 1) / V::W;
+    static constexpr uint32_t kLanes = kVectors * V::W;
+    using F = typename V::F;
+    using Block = F[kVectors][kSamples];
+    using Columns = F[kVectors][8];
+
+    uint32_t count;
+    uint32_t vectors;
+    uint32_t index[kLanes];  // unit index
+    uint32_t row[kLanes];    // its rows in the job
     ChainUnit* unit[kLanes];
+    uint64_t blockStart[kLanes];  // first write position of the block
 };
 
-template <class V, uint32_t G>
-using LaneVectors = typename V::F[G];
-
-template <class V, uint32_t G>
-using LaneBlock = typename V::F[G][kPackSamples];
-
-// One float per lane from each unit in use, zero elsewhere. For fields
-// without a neighbourhood worth a transpose.
-template <class V, uint32_t G, class Get>
-void loadLanes(const UnitPack<V, G>& pack, LaneVectors<V, G>& out, Get get) {
-    alignas(64) float values[UnitPack<V, G>::kLanes];
-    for (uint32_t k = 0; k < UnitPack<V, G>::kLanes; ++k) values[k] = k < pack.count ? get(k) : 0.0f;
-    for (uint32_t g = 0; g < G; ++g) out[g] = V::load(values + g * V::W);
+template <class T>
+float* floatsAt(T& record, size_t offset) {
+    return reinterpret_cast<float*>(reinterpret_cast<char*>(&record) + offset);
 }
 
-// Eight consecutive floats of a record per lane, as eight lane vectors:
-// cols[g][f] holds float f of the record of each unit of vector g. Lanes
-// not in use repeat the first unit, so that they compute on real numbers.
-template <class V, uint32_t G, class RowOf>
-void loadColumns(const UnitPack<V, G>& pack, typename V::F (&cols)[G][8], RowOf rowOf) {
-    for (uint32_t g = 0; g < G; ++g) {
+// ---- Records to lanes and back.
+
+// cols[g][f] holds float f of the window of each unit of vector g.
+template <class V, class WindowOf>
+void loadColumns(const Lanes<V>& lanes, typename Lanes<V>::Columns& cols, WindowOf windowOf) {
+    for (uint32_t g = 0; g < lanes.vectors; ++g) {
         const float* rows[V::W];
-        for (uint32_t i = 0; i < V::W; ++i) {
-            const uint32_t k = g * V::W + i;
-            rows[i] = rowOf(k < pack.count ? k : 0);
-        }
+#pragma GCC unroll 16
+        for (uint32_t i = 0; i < V::W; ++i) rows[i] = windowOf(g * V::W + i);
         V::loadColumns8(rows, cols[g]);
     }
 }
 
-template <class V, uint32_t G, class Put>
-void storeLanes(const UnitPack<V, G>& pack, const LaneVectors<V, G>& in, Put put) {
-    alignas(64) float values[UnitPack<V, G>::kLanes];
-    for (uint32_t g = 0; g < G; ++g) V::store(values + g * V::W, in[g]);
-    for (uint32_t k = 0; k < pack.count; ++k) put(k, values[k]);
+// Writes the windows of the units in use back, all eight floats.
+template <class V, class WindowOf>
+void storeColumns(const Lanes<V>& lanes, const typename Lanes<V>::Columns& cols, WindowOf windowOf) {
+    for (uint32_t g = 0; g < lanes.vectors; ++g) {
+        float* rows[V::W];
+#pragma GCC unroll 16
+        for (uint32_t i = 0; i < V::W; ++i) rows[i] = windowOf(g * V::W + i);
+        const uint32_t inUse = lanes.count - g * V::W;
+        V::storeColumns8(cols[g], rows, inUse < V::W ? inUse : V::W);
+    }
 }
 
-// The record windows the kernel reads through loadColumns. The floats
-// between the fields it uses are read and ignored.
-template <class T>
-const float* floatsAt(const T& record, size_t offset) {
-    return reinterpret_cast<const float*>(reinterpret_cast<const char*>(&record) + offset);
-}
-// ChainUnit from feedback: feedback, readPhase, ...
+// The windows. Every float of a window the kernel does not change goes
+// back with the bits it came with.
+// ChainUnit from feedback: feedback, readPhase, (padding), the low and high
+// words of writeIndex, decayMs, (padding), the low word of length.
 constexpr size_t kLoopWindow = offsetof(ChainUnit, feedback);
-constexpr uint32_t kFeedbackColumn = 0, kReadPhaseColumn = 1;
-static_assert(offsetof(ChainUnit, readPhase) == kLoopWindow + 4 * kReadPhaseColumn, "loop window");
-// ChainUnit from readSpeed: readSpeed, ringGain, modDepth, lfoIncrement,
-// lfoPhase, dcState, then the first two ring entries.
-constexpr size_t kMotionWindow = offsetof(ChainUnit, readSpeed);
-constexpr uint32_t kSpeedColumn = 0, kRingGainColumn = 1, kDepthColumn = 2, kLfoStepColumn = 3,
-                   kLfoPhaseColumn = 4, kDcColumn = 5;
-static_assert(offsetof(ChainUnit, ringGain) == kMotionWindow + 4 * kRingGainColumn &&
+constexpr uint32_t kFeedbackColumn = 0, kReadPhaseColumn = 1, kWriteIndexColumn = 3;
+static_assert(offsetof(ChainUnit, readPhase) == kLoopWindow + 4 * kReadPhaseColumn &&
+                  offsetof(ChainUnit, writeIndex) == kLoopWindow + 4 * kWriteIndexColumn,
+              "loop window");
+// ChainUnit up to dcState: the high word of pendingLength, gliding (and
+// padding), readSpeed, ringGain, modDepth, lfoIncrement, lfoPhase, dcState.
+constexpr size_t kMotionWindow = offsetof(ChainUnit, dcState) - 7 * sizeof(float);
+constexpr uint32_t kSpeedColumn = 2, kRingGainColumn = 3, kDepthColumn = 4, kLfoStepColumn = 5,
+                   kLfoPhaseColumn = 6, kDcColumn = 7;
+static_assert(offsetof(ChainUnit, readSpeed) == kMotionWindow + 4 * kSpeedColumn &&
+                  offsetof(ChainUnit, ringGain) == kMotionWindow + 4 * kRingGainColumn &&
                   offsetof(ChainUnit, modDepth) == kMotionWindow + 4 * kDepthColumn &&
                   offsetof(ChainUnit, lfoIncrement) == kMotionWindow + 4 * kLfoStepColumn &&
                   offsetof(ChainUnit, lfoPhase) == kMotionWindow + 4 * kLfoPhaseColumn &&
-                  offsetof(ChainUnit, dcState) == kMotionWindow + 4 * kDcColumn &&
-                  kMotionWindow + 32 <= sizeof(ChainUnit),
+                  offsetof(ChainUnit, gliding) >= kMotionWindow + 4 &&
+                  offsetof(ChainUnit, pendingLength) + 4 == kMotionWindow,
               "motion window");
-// LadderRecord: the first eight floats, and the last eight.
+// LadderRecord: the first eight floats (lastOutput, resonance,
+// inputCompensation, feedbackScale, pole1, state1, pole2, state2) and the
+// last eight (pole1, state1, pole2, state2, pole3, state3, pole4, state4).
+constexpr size_t kLadderTail = offsetof(LadderRecord, pole1);
 static_assert(sizeof(LadderRecord) == 48 && offsetof(LadderRecord, lastOutput) == 0 &&
                   offsetof(LadderRecord, resonance) == 4 && offsetof(LadderRecord, inputCompensation) == 8 &&
-                  offsetof(LadderRecord, feedbackScale) == 12 && offsetof(LadderRecord, pole1) == 16 &&
+                  offsetof(LadderRecord, feedbackScale) == 12 && kLadderTail == 16 &&
                   offsetof(LadderRecord, state1) == 20 && offsetof(LadderRecord, pole2) == 24 &&
                   offsetof(LadderRecord, state2) == 28 && offsetof(LadderRecord, pole3) == 32 &&
                   offsetof(LadderRecord, state3) == 36 && offsetof(LadderRecord, pole4) == 40 &&
                   offsetof(LadderRecord, state4) == 44,
               "ladder record layout");
 
-// One ladder set over the block in place, lanes = units.
-template <class V, uint32_t G, class Mix>
-void runLadderLanes(UnitBank& bank, unsigned set, const UnitPack<V, G>& pack, LaneBlock<V, G>& x, Mix mix) {
+// ---- The input filter.
+
+// One ladder set over the block in place.
+template <class V, class Mix>
+void runLadderLanes(UnitBank& bank, unsigned set, const Lanes<V>& lanes, typename Lanes<V>::Block& x, Mix mix) {
     using F = typename V::F;
-    const auto record = [&](uint32_t k) -> LadderRecord& { return bank.ladderSets[set][pack.index[k]]; };
-    // Columns of the first half: lastOutput, resonance, inputCompensation,
-    // feedbackScale, pole1, state1, pole2, state2; of the second half:
-    // pole1, state1, pole2, state2, pole3, state3, pole4, state4.
-    F head[G][8], tail[G][8];
-    loadColumns(pack, head, [&](uint32_t k) { return floatsAt(record(k), 0); });
-    loadColumns(pack, tail, [&](uint32_t k) { return floatsAt(record(k), offsetof(LadderRecord, pole1)); });
-    LadderCoefficients<F> c[G];
-    LadderMemory<F> m[G];
-    for (uint32_t g = 0; g < G; ++g) {
-        c[g] = {1.0f + head[g][1] * head[g][2], head[g][1] * head[g][3], tail[g][0], tail[g][2], tail[g][4], tail[g][6]};
-        m[g] = {head[g][0], tail[g][1], tail[g][3], tail[g][5], tail[g][7]};
+    constexpr uint32_t kVectors = Lanes<V>::kVectors;
+    LadderRecord* records = bank.ladderSets[set];
+    const auto head = [&](uint32_t k) { return floatsAt(records[lanes.index[k]], 0); };
+    const auto tail = [&](uint32_t k) { return floatsAt(records[lanes.index[k]], kLadderTail); };
+    typename Lanes<V>::Columns h, t;
+    loadColumns(lanes, h, head);
+    loadColumns(lanes, t, tail);
+    LadderCoefficients<F> c[kVectors];
+    LadderMemory<F> m[kVectors];
+    for (uint32_t g = 0; g < lanes.vectors; ++g) {
+        c[g] = {1.0f + h[g][1] * h[g][2], h[g][1] * h[g][3], t[g][0], t[g][2], t[g][4], t[g][6]};
+        m[g] = {h[g][0], t[g][1], t[g][3], t[g][5], t[g][7]};
     }
-    for (uint32_t j = 0; j < kPackSamples; ++j) {
-#pragma GCC unroll 4
-        for (uint32_t g = 0; g < G; ++g) x[g][j] = mix(ladderStep(c[g], m[g], x[g][j]));
+    for (uint32_t j = 0; j < kSamples; ++j)
+        for (uint32_t g = 0; g < lanes.vectors; ++g) x[g][j] = mix(ladderStep(c[g], m[g], x[g][j]));
+    for (uint32_t g = 0; g < lanes.vectors; ++g) {
+        h[g][0] = m[g].last;
+        h[g][5] = t[g][1] = m[g].s1;  // the windows overlap in pole1 .. state2
+        h[g][7] = t[g][3] = m[g].s2;
+        t[g][5] = m[g].s3;
+        t[g][7] = m[g].s4;
     }
-    LaneVectors<V, G> last, s1, s2, s3, s4;
-    for (uint32_t g = 0; g < G; ++g) {
-        last[g] = m[g].last;
-        s1[g] = m[g].s1;
-        s2[g] = m[g].s2;
-        s3[g] = m[g].s3;
-        s4[g] = m[g].s4;
-    }
-    storeLanes(pack, last, [&](uint32_t k, float v) { record(k).lastOutput = v; });
-    storeLanes(pack, s1, [&](uint32_t k, float v) { record(k).state1 = v; });
-    storeLanes(pack, s2, [&](uint32_t k, float v) { record(k).state2 = v; });
-    storeLanes(pack, s3, [&](uint32_t k, float v) { record(k).state3 = v; });
-    storeLanes(pack, s4, [&](uint32_t k, float v) { record(k).state4 = v; });
+    storeColumns(lanes, h, head);
+    storeColumns(lanes, t, tail);
 }
 
-// Input gain and input filter: x[g][j] holds unit lane's filtered input.
-template <class V, uint32_t G>
-void filterInputLanes(const VectorUnitJob& job, const UnitPack<V, G>& pack, LaneBlock<V, G>& x) {
+// Input gain and input filter: x[g][j] holds each lane's filtered input.
+template <class V>
+void filterInputLanes(const VectorUnitJob& job, const Lanes<V>& lanes, typename Lanes<V>::Block& x) {
     UnitBank& bank = *job.bank;
-    LaneVectors<V, G> gain;
-    loadLanes(pack, gain, [&](uint32_t k) { return bank.unitInputGain[pack.index[k]]; });
-    for (uint32_t j = 0; j < kPackSamples; ++j) {
+    alignas(64) float gains[Lanes<V>::kLanes];
+    for (uint32_t k = 0; k < lanes.vectors * V::W; ++k) gains[k] = bank.unitInputGain[lanes.index[k]];
+    const float scale = bank.filterType == 0 ? 0.25f : 1.0f;
+    for (uint32_t j = 0; j < kSamples; ++j) {
         const typename V::F in = V::set1(job.input[j]);
-        for (uint32_t g = 0; g < G; ++g) x[g][j] = in * gain[g];
+        for (uint32_t g = 0; g < lanes.vectors; ++g) x[g][j] = in * V::load(gains + g * V::W);
     }
     if (bank.filterType == 0) {
-        for (uint32_t g = 0; g < G; ++g)
-            for (uint32_t j = 0; j < kPackSamples; ++j) x[g][j] = x[g][j] * 0.25f;
+        // The one scaling without a ladder.
+        for (uint32_t g = 0; g < lanes.vectors; ++g)
+            for (uint32_t j = 0; j < kSamples; ++j) x[g][j] = x[g][j] * scale;
         return;
     }
-    forEachLadderPass(bank.filterType, [&](unsigned set, auto mix) { runLadderLanes(bank, set, pack, x, mix); });
+    forEachLadderPass(bank.filterType, [&](unsigned set, auto mix) { runLadderLanes(bank, set, lanes, x, mix); });
 }
 
-// Interpolated ring reads at the positions r, lanes = units in and out.
-template <class V, uint32_t G>
-void readRingLanes(const UnitPack<V, G>& pack, const LaneBlock<V, G>& r, LaneBlock<V, G>& v) {
+// ---- Ring reads.
+
+// Interpolated ring reads at the positions r.
+template <class V>
+void readRingLanes(const Lanes<V>& lanes, const typename Lanes<V>::Block& r, typename Lanes<V>::Block& v) {
     using F = typename V::F;
     constexpr uint32_t W = V::W;
-    if constexpr (V::kTable > 0) {
-        // Per unit and tile of W samples, a window of kTable entries from the
-        // lowest read position on, looked up by lane.
-        for (uint32_t g = 0; g < G; ++g) {
-            for (uint32_t t = 0; t < kPackSamples / W; ++t) {
+    for (uint32_t g = 0; g < lanes.vectors; ++g) {
+        if constexpr (V::kTable > 0) {
+            // Per unit and tile of W samples, a window of kTable entries from
+            // the lowest read position on, looked up by lane. Positions lie in
+            // [1, 32000); the window stays inside the ring's storage.
+            constexpr int32_t kHighestBase = (int32_t)(kUnitRingStorage - V::kTable);
+            for (uint32_t t = 0; t < kSamples / W; ++t) {
                 F tile[W];
                 F lowest = r[g][t * W];
+#pragma GCC unroll 16
                 for (uint32_t i = 0; i < W; ++i) {
                     tile[i] = r[g][t * W + i];
                     lowest = V::min(lowest, tile[i]);
                 }
-                alignas(64) float low[W];
-                V::store(low, lowest);
+                alignas(64) int32_t base[W];
+                V::truncate(lowest, base);
                 V::transpose(tile);  // tile[i]: lane i's W positions
+#pragma GCC unroll 16
                 for (uint32_t i = 0; i < W; ++i) {
-                    const uint32_t k = g * W + i;
-                    if (k >= pack.count) break;
-                    // Positions lie in [1, 32000); keep the window inside the storage.
-                    int32_t base = (int32_t)low[i];
-                    if (base > (int32_t)(kUnitRingStorage - V::kTable)) base = (int32_t)(kUnitRingStorage - V::kTable);
-                    tile[i] = V::interpolate(pack.unit[k]->ring + base, tile[i], base);
+                    const int32_t b = base[i] < kHighestBase ? base[i] : kHighestBase;
+                    tile[i] = V::interpolate(lanes.unit[g * W + i]->ring + b, tile[i], b);
                 }
                 V::transpose(tile);
+#pragma GCC unroll 16
                 for (uint32_t i = 0; i < W; ++i) v[g][t * W + i] = tile[i];
             }
-        }
-    } else {
-        // No lookup instruction: one scalar load per entry, the arithmetic in vectors.
-        for (uint32_t j = 0; j < kPackSamples; ++j) {
-            for (uint32_t g = 0; g < G; ++g) {
+        } else {
+            // No lookup instruction: one scalar load per entry, the arithmetic in vectors.
+            for (uint32_t j = 0; j < kSamples; ++j) {
                 alignas(64) int32_t whole[W];
                 alignas(64) float a[W];
                 alignas(64) float b[W];
                 const F frac = V::split(r[g][j], whole);
                 for (uint32_t i = 0; i < W; ++i) {
-                    const uint32_t k = g * W + i;
-                    const float* ring = k < pack.count ? pack.unit[k]->ring : nullptr;
-                    a[i] = ring ? ring[whole[i]] : 0.0f;
-                    b[i] = ring ? ring[whole[i] + 1] : 0.0f;
+                    const float* ring = lanes.unit[g * W + i]->ring;
+                    a[i] = ring[whole[i]];
+                    b[i] = ring[whole[i] + 1];
                 }
                 const F fa = V::load(a);
                 v[g][j] = fa + frac * (V::load(b) - fa);
@@ -219,61 +229,71 @@ void readRingLanes(const UnitPack<V, G>& pack, const LaneBlock<V, G>& r, LaneBlo
     }
 }
 
-// The ring entries of a tap for the block, contiguous when they do not wrap.
-template <class V>
-void readTapBlock(const float* ring, uint64_t base, float* tap) {
-    if (base <= UINT64_MAX - kPackSamples) {
-        const uint64_t i = base % kUnitRingLength;
-        if (i <= kUnitRingLength - kPackSamples) {
-            for (uint32_t j = 0; j < kPackSamples; j += V::W) V::store(tap + j, V::loadu(ring + i + j));
-            return;
-        }
+// ---- Taps and the cache lines of blocks to come.
+
+// x mod 32000 for x < 3 * 32000.
+inline uint64_t wrapRing(uint64_t x) {
+    if (x >= kUnitRingLength) x -= kUnitRingLength;
+    if (x >= kUnitRingLength) x -= kUnitRingLength;
+    return x;
+}
+
+// The block's entries of a tap: the oracle's ring[(W + 64000 - n - offset +
+// j) mod 2^64 mod 32000], W - n being blockStart. In place when they run on
+// without a wrap, else copied into spare.
+inline const float* tapEntries(const float* ring, uint64_t blockStart, uint64_t offset, float* spare) {
+    const uint64_t base = blockStart + 2 * kUnitRingLength - offset;
+    if (offset <= blockStart + 2 * kUnitRingLength) {  // no 2^64 wrap, and base < 96000
+        const uint64_t first = wrapRing(base);
+        if (first <= kUnitRingLength - kSamples) return ring + first;
     }
-    readTap(ring, base, kPackSamples, tap);
+    readTap(ring, base, kSamples, spare);
+    return spare;
 }
 
 // Each block of a unit touches fresh cache lines of its ring in four places
 // (the write, the read window, the two taps). Too many units run for the
-// hardware to follow every stream, so ask for the next block's lines now;
-// they arrive while the rest of the bank runs. Only addresses inside the
-// ring are named.
-inline void prefetchNextBlock(const ChainUnit& unit, uint64_t tapA, uint64_t tapB) {
-    const float* ring = unit.ring;
-    const uint64_t next = kPackSamples;
-    const uint64_t write = unit.writeIndex;  // already advanced past this block
-    const uint64_t read = (uint64_t)unit.readPhase + 1 + (uint64_t)unit.modDepth;
-    __builtin_prefetch(ring + (write + next) % kUnitRingLength);
-    __builtin_prefetch(ring + (read + next) % kUnitRingLength);
-    __builtin_prefetch(ring + (read + 2 * next) % kUnitRingLength);
-    __builtin_prefetch(ring + (tapA + 2 * next) % kUnitRingLength);
-    __builtin_prefetch(ring + (tapB + 2 * next) % kUnitRingLength);
+// hardware to follow every stream, so ask for the lines two blocks ahead
+// now; they arrive while the rest of the bank runs.
+inline void prefetchBlockAfterNext(const float* ring, uint64_t write, uint64_t read, uint64_t tapA,
+                                   uint64_t tapB) {
+    __builtin_prefetch(ring + wrapRing(write + 2 * kSamples));
+    __builtin_prefetch(ring + wrapRing(read + kSamples));
+    __builtin_prefetch(ring + wrapRing(read + 2 * kSamples));
+    __builtin_prefetch(ring + wrapRing(tapA + 2 * kSamples));
+    __builtin_prefetch(ring + wrapRing(tapB + 2 * kSamples));
 }
 
-// The block of one pack of units, each with the same results as the
-// per-sample procedure for a block that blockFitsVectors admitted.
-template <class V, uint32_t G>
-void runUnitPack(const VectorUnitJob& job, const UnitPack<V, G>& pack) {
-    using F = typename V::F;
-    constexpr uint32_t W = V::W;
-    constexpr uint32_t kLanes = UnitPack<V, G>::kLanes;
-    UnitBank& bank = *job.bank;
+// ---- The block.
 
-    LaneBlock<V, G> x;
-    filterInputLanes(job, pack, x);
+// The block of every unit of the job, each with the same results as the
+// per-sample procedure for a block that classifyUnits admitted.
+template <class V>
+void runLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
+    using F = typename V::F;
+    using Block = typename Lanes<V>::Block;
+    constexpr uint32_t W = V::W;
+    constexpr uint32_t kVectors = Lanes<V>::kVectors;
+    UnitBank& bank = *job.bank;
+    const uint32_t vectors = lanes.vectors;
+    const auto loopWindow = [&](uint32_t k) { return floatsAt(*lanes.unit[k], kLoopWindow); };
+    const auto motionWindow = [&](uint32_t k) { return floatsAt(*lanes.unit[k], kMotionWindow); };
+
+    Block x;
+    filterInputLanes(job, lanes, x);
 
     // LFO and read pointer: the read position of every sample.
-    F loop[G][8], motion[G][8];
-    loadColumns(pack, loop, [&](uint32_t k) { return floatsAt(*pack.unit[k], kLoopWindow); });
-    loadColumns(pack, motion, [&](uint32_t k) { return floatsAt(*pack.unit[k], kMotionWindow); });
-    LaneVectors<V, G> phase, readPhase, lastReadPhase;
-    for (uint32_t g = 0; g < G; ++g) {
+    typename Lanes<V>::Columns loop, motion;
+    loadColumns(lanes, loop, loopWindow);
+    loadColumns(lanes, motion, motionWindow);
+    F phase[kVectors], readPhase[kVectors], lastReadPhase[kVectors];
+    for (uint32_t g = 0; g < vectors; ++g) {
         phase[g] = motion[g][kLfoPhaseColumn];
         readPhase[g] = loop[g][kReadPhaseColumn];
     }
-    LaneBlock<V, G> r;
-    for (uint32_t j = 0; j < kPackSamples; ++j) {
-#pragma GCC unroll 4
-        for (uint32_t g = 0; g < G; ++g) {
+    Block r;
+    for (uint32_t j = 0; j < kSamples; ++j) {
+        for (uint32_t g = 0; g < vectors; ++g) {
             phase[g] = phase[g] + motion[g][kLfoStepColumn];
             r[g][j] = readPhase[g] + (1.0f + motion[g][kDepthColumn] * (1.0f + V::abs(phase[g])));
             lastReadPhase[g] = readPhase[g];
@@ -281,17 +301,16 @@ void runUnitPack(const VectorUnitJob& job, const UnitPack<V, G>& pack) {
         }
     }
 
-    LaneBlock<V, G> v;
-    readRingLanes(pack, r, v);
+    Block v;
+    readRingLanes(lanes, r, v);
 
     // DC blocker, feedback and the value each sample writes.
-    LaneVectors<V, G> dc;
-    for (uint32_t g = 0; g < G; ++g) dc[g] = motion[g][kDcColumn];
-    LaneBlock<V, G>& out = r;  // the read positions are spent
-    LaneBlock<V, G>& written = v;
-    for (uint32_t j = 0; j < kPackSamples; ++j) {
-#pragma GCC unroll 4
-        for (uint32_t g = 0; g < G; ++g) {
+    F dc[kVectors];
+    for (uint32_t g = 0; g < vectors; ++g) dc[g] = motion[g][kDcColumn];
+    Block& out = r;  // the read positions are spent
+    Block& written = v;
+    for (uint32_t j = 0; j < kSamples; ++j) {
+        for (uint32_t g = 0; g < vectors; ++g) {
             const F y = kDcBlockerInputGain * v[g][j] + kDcBlockerPole * dc[g];
             const F o = y - dc[g];
             dc[g] = y;
@@ -301,94 +320,84 @@ void runUnitPack(const VectorUnitJob& job, const UnitPack<V, G>& pack) {
     }
 
     // Running state back into the units. writeIndex stays below 32000 - 16
-    // in an admitted block, so it advances without a wrap.
-    uint64_t blockStart[kLanes];
-    for (uint32_t k = 0; k < pack.count; ++k) blockStart[k] = pack.unit[k]->writeIndex;
-    alignas(64) float phases[kLanes], readPhases[kLanes], dcs[kLanes], lastReads[kLanes];
-    for (uint32_t g = 0; g < G; ++g) {
-        V::store(phases + g * W, phase[g]);
-        V::store(readPhases + g * W, readPhase[g]);
-        V::store(dcs + g * W, dc[g]);
-        V::store(lastReads + g * W, lastReadPhase[g]);
+    // in an admitted block, so it advances without a carry or a wrap.
+    for (uint32_t g = 0; g < vectors; ++g) {
+        motion[g][kLfoPhaseColumn] = phase[g];
+        motion[g][kDcColumn] = dc[g];
+        loop[g][kReadPhaseColumn] = readPhase[g];
+        loop[g][kWriteIndexColumn] = V::addToLowWord(loop[g][kWriteIndexColumn], kSamples);
     }
-    for (uint32_t k = 0; k < pack.count; ++k) {
-        ChainUnit& unit = *pack.unit[k];
-        unit.lfoPhase = phases[k];
-        unit.readPhase = readPhases[k];
-        unit.dcState = dcs[k];
-        const uint64_t w = blockStart[k] + kPackSamples;
-        unit.writeIndex = w;
+    storeColumns(lanes, loop, loopWindow);
+    storeColumns(lanes, motion, motionWindow);
+    alignas(64) float lastReads[Lanes<V>::kLanes];
+    for (uint32_t g = 0; g < vectors; ++g) V::store(lastReads + g * W, lastReadPhase[g]);
+    for (uint32_t k = 0; k < lanes.count; ++k) {
+        ChainUnit& unit = *lanes.unit[k];
         // A glide measures the loop every sample; the last measure stays.
-        const float rp = lastReads[k];
-        if (unit.gliding) unit.length = w + ((float)w > rp ? 0 : kUnitRingLength) - (uint64_t)rp;
+        if (unit.gliding) {
+            const uint64_t w = unit.writeIndex;
+            const float rp = lastReads[k];
+            unit.length = w + ((float)w > rp ? 0 : kUnitRingLength) - (uint64_t)rp;
+        }
     }
 
     // Ring writes per unit, all before any tap reads.
-    for (uint32_t g = 0; g < G; ++g) {
-        for (uint32_t t = 0; t < kPackSamples / W; ++t) {
+    for (uint32_t g = 0; g < vectors; ++g) {
+        for (uint32_t t = 0; t < kSamples / W; ++t) {
             F tile[W];
+#pragma GCC unroll 16
             for (uint32_t i = 0; i < W; ++i) tile[i] = written[g][t * W + i];
             V::transpose(tile);
-            for (uint32_t i = 0; i < W && g * W + i < pack.count; ++i) {
+#pragma GCC unroll 16
+            for (uint32_t i = 0; i < W; ++i) {
                 const uint32_t k = g * W + i;
-                V::storeu(pack.unit[k]->ring + blockStart[k] + t * W, tile[i]);
+                if (k < lanes.count) V::storeu(lanes.unit[k]->ring + lanes.blockStart[k] + t * W, tile[i]);
             }
         }
     }
 
-    // Main outputs per unit, then each unit's contribution to the sums.
-    alignas(64) float mainOut[kLanes][kPackSamples];
-    for (uint32_t g = 0; g < G; ++g) {
-        for (uint32_t t = 0; t < kPackSamples / W; ++t) {
+    // Taps, then each unit's contribution to the sums: main + tap.
+    const float* tapA[Lanes<V>::kLanes];
+    const float* tapB[Lanes<V>::kLanes];
+    alignas(64) float spareA[kMaxUnits][kSamples];
+    alignas(64) float spareB[kMaxUnits][kSamples];
+    for (uint32_t k = 0; k < lanes.count; ++k) {
+        const ChainUnit& unit = *lanes.unit[k];
+        const uint64_t start = lanes.blockStart[k];
+        const uint32_t u = lanes.index[k];
+        tapA[k] = tapEntries(unit.ring, start, bank.tapOffsetA[u], spareA[k]);
+        tapB[k] = tapEntries(unit.ring, start, bank.tapOffsetB[u], spareB[k]);
+        prefetchBlockAfterNext(unit.ring, start, (uint64_t)unit.readPhase + (uint64_t)unit.modDepth,
+                               (uint64_t)(tapA[k] == spareA[k] ? start : tapA[k] - unit.ring),
+                               (uint64_t)(tapB[k] == spareB[k] ? start : tapB[k] - unit.ring));
+    }
+    for (uint32_t g = 0; g < vectors; ++g) {
+        for (uint32_t t = 0; t < kSamples / W; ++t) {
             F tile[W];
+#pragma GCC unroll 16
             for (uint32_t i = 0; i < W; ++i) tile[i] = out[g][t * W + i];
             V::transpose(tile);
-            for (uint32_t i = 0; i < W; ++i) V::store(mainOut[g * W + i] + t * W, tile[i]);
+#pragma GCC unroll 16
+            for (uint32_t i = 0; i < W; ++i) {
+                const uint32_t k = g * W + i;
+                if (k < lanes.count) {
+                    const uint32_t row = lanes.row[k];
+                    V::store(job.left[row] + t * W, tile[i] + V::loadu(tapA[k] + t * W));
+                    V::store(job.right[row] + t * W, tile[i] + V::loadu(tapB[k] + t * W));
+                }
+            }
         }
     }
-    for (uint32_t k = 0; k < pack.count; ++k) {
-        const ChainUnit& unit = *pack.unit[k];
-        const uint32_t u = pack.index[k];
-        // The oracle's W + 64000 - n with W the write position after the block.
-        const uint64_t start = blockStart[k] + 2 * kUnitRingLength;
-        prefetchNextBlock(unit, start - bank.tapOffsetA[u], start - bank.tapOffsetB[u]);
-        alignas(64) float tapA[kPackSamples];
-        alignas(64) float tapB[kPackSamples];
-        readTapBlock<V>(unit.ring, start - bank.tapOffsetA[u], tapA);
-        readTapBlock<V>(unit.ring, start - bank.tapOffsetB[u], tapB);
-        float* left = job.left[pack.slot[k]];
-        float* right = job.right[pack.slot[k]];
-        for (uint32_t j = 0; j < kPackSamples; j += W) {
-            const F m = V::load(mainOut[k] + j);
-            V::store(left + j, m + V::load(tapA + j));
-            V::store(right + j, m + V::load(tapB + j));
-        }
-    }
-}
-
-// Runs the next pack of up to G vectors from the job's unit `done` on.
-template <class V, uint32_t G>
-uint32_t runNextPack(const VectorUnitJob& job, uint32_t done) {
-    UnitPack<V, G> pack;
-    const uint32_t rest = job.count - done;
-    pack.count = rest < UnitPack<V, G>::kLanes ? rest : UnitPack<V, G>::kLanes;
-    for (uint32_t k = 0; k < pack.count; ++k) {
-        pack.index[k] = job.units[done + k];
-        pack.slot[k] = job.slots[done + k];
-        pack.unit[k] = &job.bank->units[pack.index[k]];
-    }
-    runUnitPack(job, pack);
-    return pack.count;
 }
 
 // The rows in order with alternating signs, one vector of samples at a time.
 template <class V>
-void sumRows(const VectorUnitJob& job) {
+void sumRows(const VectorUnitJob& job, uint32_t rows) {
     using F = typename V::F;
-    for (uint32_t j = 0; j < kPackSamples; j += V::W) {
+    for (uint32_t j = 0; j < kSamples; j += V::W) {
         F left = V::set1(0.0f);
         F right = V::set1(0.0f);
-        for (uint32_t row = 0; row < job.rows; ++row) {
+        for (uint32_t row = 0; row < rows; ++row) {
             const F l = V::load(job.left[row] + j);
             const F r = V::load(job.right[row] + j);
             if (row % 2 == 0) {
@@ -404,24 +413,65 @@ void sumRows(const VectorUnitJob& job) {
     }
 }
 
-// Splits the job into packs of up to GMax vectors (GMax <= 3), no more
-// vectors than the units need, then sums the rows.
-template <class V, uint32_t GMax>
-void runVectorUnits(const VectorUnitJob& job) {
-    static_assert(GMax >= 1 && GMax <= 3, "packs of one to three vectors");
-    uint32_t done = 0;
-    while (done < job.count) {
-        const uint32_t rest = job.count - done;
-        const uint32_t vectors = (rest + V::W - 1) / V::W;
-        if (GMax >= 3 && vectors >= 3) {
-            done += runNextPack<V, (GMax >= 3 ? 3 : 1)>(job, done);
-        } else if (GMax >= 2 && vectors >= 2) {
-            done += runNextPack<V, (GMax >= 2 ? 2 : 1)>(job, done);
+// Sorts one vector of visited units (count of them, from the job's units
+// first + stride * (done .. done + count - 1)) into the lanes, or through
+// runAlone when their block does not fit the vectors.
+template <class V>
+void classifyUnits(const VectorUnitJob& job, Lanes<V>& lanes, uint32_t done, uint32_t count) {
+    using F = typename V::F;
+    using I = typename V::I;
+    ChainUnit* units[V::W];
+    for (uint32_t i = 0; i < V::W; ++i)
+        units[i] = &job.bank->units[job.first + job.stride * (done + (i < count ? i : 0))];
+    const float* rows[V::W];
+    F loop[8], motion[8];
+    for (uint32_t i = 0; i < V::W; ++i) rows[i] = floatsAt(*units[i], kLoopWindow);
+    V::loadColumns8(rows, loop);
+    for (uint32_t i = 0; i < V::W; ++i) rows[i] = floatsAt(*units[i], kMotionWindow);
+    V::loadColumns8(rows, motion);
+    const I highWord = (I)loop[kWriteIndexColumn + 1];
+    const BlockStart<F> start = {__builtin_convertvector((I)loop[kWriteIndexColumn], F),
+                                 motion[kLfoPhaseColumn],
+                                 motion[kLfoStepColumn],
+                                 loop[kReadPhaseColumn],
+                                 motion[kSpeedColumn],
+                                 motion[kDepthColumn]};
+    const uint32_t fits =
+        V::laneBits(fitsVectors(start, (float)kSamples, (float)V::kTile, (float)V::kTable) & (highWord == 0));
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t row = done + i;
+        const uint64_t u = job.first + job.stride * row;
+        const ChainUnit& unit = *units[i];
+        const bool lengthFits = unit.gliding ? glideOutlastsBlock(unit, kSamples) : unit.pendingLength == 0;
+        if ((fits >> i & 1u) != 0 && lengthFits) {
+            lanes.index[lanes.count] = (uint32_t)u;
+            lanes.row[lanes.count] = row;
+            ++lanes.count;
         } else {
-            done += runNextPack<V, 1>(job, done);
+            job.runAlone(*job.bank, u, job.input, job.left[row], job.right[row]);
         }
     }
-    sumRows<V>(job);
+}
+
+// The visited units in lanes where their blocks fit, the others on their
+// own, then the sums of all rows.
+template <class V>
+void runVectorUnits(const VectorUnitJob& job) {
+    Lanes<V> lanes;
+    lanes.count = 0;
+    const uint32_t visited = job.first < job.end ? (uint32_t)((job.end - job.first + job.stride - 1) / job.stride) : 0;
+    for (uint32_t done = 0; done < visited; done += V::W)
+        classifyUnits(job, lanes, done, visited - done < V::W ? visited - done : V::W);
+    if (lanes.count > 0) {
+        lanes.vectors = (lanes.count + V::W - 1) / V::W;
+        for (uint32_t k = 0; k < lanes.vectors * V::W; ++k) {
+            if (k >= lanes.count) lanes.index[k] = lanes.index[0];
+            lanes.unit[k] = &job.bank->units[lanes.index[k]];
+            lanes.blockStart[k] = lanes.unit[k]->writeIndex;
+        }
+        runLanes(job, lanes);
+    }
+    sumRows<V>(job, visited);
 }
 
 }  // namespace

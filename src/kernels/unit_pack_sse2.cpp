@@ -11,9 +11,13 @@ namespace {
 
 struct Sse2 {
     static constexpr uint32_t W = 4;
+    static constexpr uint32_t kTile = 4;
     static constexpr uint32_t kTable = 0;
     // The plain vector type (see unit_pack_avx2.cpp).
     typedef float F __attribute__((vector_size(16)));
+    typedef int32_t I __attribute__((vector_size(16)));
+
+    static uint32_t laneBits(I m) { return (uint32_t)_mm_movemask_ps((__m128)m); }
 
     static F load(const float* p) { return _mm_load_ps(p); }
     static F loadu(const float* p) { return _mm_loadu_ps(p); }
@@ -35,6 +39,19 @@ struct Sse2 {
         transpose(cols);
         transpose(cols + 4);
     }
+    static void storeColumns8(const F* cols, float* const* rows, uint32_t count) {
+        F low[4] = {cols[0], cols[1], cols[2], cols[3]};
+        F high[4] = {cols[4], cols[5], cols[6], cols[7]};
+        transpose(low);
+        transpose(high);
+        for (uint32_t i = 0; i < count; ++i) {
+            _mm_storeu_ps(rows[i], low[i]);
+            _mm_storeu_ps(rows[i] + 4, high[i]);
+        }
+    }
+    static F addToLowWord(F v, uint32_t k) {
+        return _mm_castsi128_ps(_mm_add_epi32(_mm_castps_si128(v), _mm_set1_epi32((int)k)));
+    }
     // Positions lie in [1, 32000): truncation is exact and so is r - trunc(r).
     static F split(F r, int32_t* whole) {
         const __m128i i = _mm_cvttps_epi32(r);
@@ -45,6 +62,6 @@ struct Sse2 {
 
 }  // namespace
 
-const VectorKernel kSse2Kernel = {runVectorUnits<Sse2, 3>, Sse2::W, Sse2::kTable};
+void runUnitsSse2(const VectorUnitJob& job) { runVectorUnits<Sse2>(job); }
 
 #endif

@@ -1,5 +1,5 @@
 // The hand-over from the unit-bank driver to the vector kernels: one
-// 16-sample block of the units that may run in vectors.
+// 16-sample block of a range of units.
 #pragma once
 
 #include <stdint.h>
@@ -8,32 +8,31 @@
 
 struct VectorUnitJob {
     UnitBank* bank;
-    const float* input;   // kBlockLength samples, the same for every unit
-    const uint8_t* units; // unit indices
-    const uint8_t* slots; // for each unit, its row in left and right
-    uint32_t count;
-    // Per row, the unit's main output plus tap A (left) and plus tap B
-    // (right). Rows of units not in the job are filled in beforehand.
+    const float* input;  // kBlockLength samples, the same for every unit
+    // The units visited: first, first + stride, ... below end (<= kMaxUnits).
+    uint64_t first;
+    uint64_t end;
+    uint64_t stride;
+    // Runs a unit whose block does not fit the vectors on its own, with the
+    // same results, into its two rows.
+    void (*runAlone)(UnitBank& bank, uint64_t unit, const float* input, float* left, float* right);
+    // Per visited unit in order, its main output plus tap A (left) and plus
+    // tap B (right).
     float (*left)[kBlockLength];
     float (*right)[kBlockLength];
-    uint32_t rows;
-    // Out: rows 0, 1, 2, ... added, subtracted, added, ... in that order.
+    // Out: the rows added, subtracted, added, ... in visiting order.
     float* sumLeft;
     float* sumRight;
 };
 
-// Runs every unit of the job over the block (input gain, input filter,
-// delay line and taps, with the same bits as the per-sample procedure),
-// then sums the rows. Each unit must have passed blockFitsVectors for the
-// kernel's shape.
-struct VectorKernel {
-    void (*run)(const VectorUnitJob& job);
-    uint32_t tile;   // samples per lookup
-    uint32_t table;  // ring entries per lookup window; 0 for no window
-};
+// Runs every visited unit over the block (input gain, input filter, delay
+// line and taps) with the same bits as the per-sample procedure: the units
+// whose block fits the kernel's vectors together, the others through
+// runAlone; then sums the rows.
+typedef void (*VectorKernel)(const VectorUnitJob& job);
 
 #if defined(__x86_64__)
-extern const VectorKernel kSse2Kernel;
-extern const VectorKernel kAvx2Kernel;
-extern const VectorKernel kAvx512Kernel;
+void runUnitsSse2(const VectorUnitJob& job);
+void runUnitsAvx2(const VectorUnitJob& job);
+void runUnitsAvx512(const VectorUnitJob& job);
 #endif
