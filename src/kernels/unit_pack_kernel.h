@@ -14,7 +14,8 @@
 // units' records reach the lanes, and go back, as windows of eight
 // consecutive floats, transposed.
 //
-// V provides: W (lanes), kTile and kTable (samples per lookup and entries
+// V provides: W (lanes), kGroup (vectors whose short chains run together),
+// kTile and kTable (samples per lookup and entries
 // per lookup window, 0 for none), F and I (float and int32 vectors, with
 // the compiler's operators), laneBits(mask) (one bit per lane), load/store (aligned),
 // loadu/storeu, set1, abs, min, transpose (W x W, in place),
@@ -30,6 +31,8 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include <type_traits>
 
 #include "engine/engine_state.h"
 #include "kernels/block_bounds.h"
@@ -59,6 +62,21 @@ struct Lanes {
     ChainUnit* unit[kLanes];
     uint64_t blockStart[kLanes];  // first write position of the block
 };
+
+// Calls body(g, group) for the vectors g .. g + K - 1 of the lanes, with K
+// (group's value, known to the compiler) kGroup while that many remain,
+// then the rest together. A chain of short latency runs over the block for
+// K vectors at a time, which keeps K independent chains in registers.
+template <uint32_t kGroup, class Body>
+void inGroups(uint32_t vectors, Body body) {
+    static_assert(kGroup >= 1 && kGroup <= 3, "groups of one to three vectors");
+    uint32_t g = 0;
+    for (; g + kGroup <= vectors; g += kGroup) body(g, std::integral_constant<uint32_t, kGroup>());
+    if constexpr (kGroup == 3) {
+        if (vectors - g == 2) return body(g, std::integral_constant<uint32_t, 2>());
+    }
+    if (g < vectors) body(g, std::integral_constant<uint32_t, 1>());
+}
 
 template <class T>
 float* floatsAt(T& record, size_t offset) {
@@ -163,17 +181,16 @@ void filterInputLanes(const VectorUnitJob& job, const Lanes<V>& lanes, typename 
     UnitBank& bank = *job.bank;
     alignas(64) float gains[Lanes<V>::kLanes];
     for (uint32_t k = 0; k < lanes.vectors * V::W; ++k) gains[k] = bank.unitInputGain[lanes.index[k]];
-    const float scale = bank.filterType == 0 ? 0.25f : 1.0f;
-    for (uint32_t j = 0; j < kSamples; ++j) {
-        const typename V::F in = V::set1(job.input[j]);
-        for (uint32_t g = 0; g < lanes.vectors; ++g) x[g][j] = in * V::load(gains + g * V::W);
+    const bool quarter = bank.filterType == 0;  // the one scaling without a ladder
+    for (uint32_t g = 0; g < lanes.vectors; ++g) {
+        const typename V::F gain = V::load(gains + g * V::W);
+        if (quarter) {
+            for (uint32_t j = 0; j < kSamples; ++j) x[g][j] = V::set1(job.input[j]) * gain * 0.25f;
+        } else {
+            for (uint32_t j = 0; j < kSamples; ++j) x[g][j] = V::set1(job.input[j]) * gain;
+        }
     }
-    if (bank.filterType == 0) {
-        // The one scaling without a ladder.
-        for (uint32_t g = 0; g < lanes.vectors; ++g)
-            for (uint32_t j = 0; j < kSamples; ++j) x[g][j] = x[g][j] * scale;
-        return;
-    }
+    if (quarter) return;
     forEachLadderPass(bank.filterType, [&](unsigned set, auto mix) { runLadderLanes(bank, set, lanes, x, mix); });
 }
 
@@ -229,7 +246,7 @@ void readRingLanes(const Lanes<V>& lanes, const typename Lanes<V>::Block& r, typ
     }
 }
 
-// ---- Taps and the cache lines of blocks to come.
+// ---- Taps.
 
 // x mod 32000 for x < 3 * 32000.
 inline uint64_t wrapRing(uint64_t x) {
@@ -249,19 +266,6 @@ inline const float* tapEntries(const float* ring, uint64_t blockStart, uint64_t 
     }
     readTap(ring, base, kSamples, spare);
     return spare;
-}
-
-// Each block of a unit touches fresh cache lines of its ring in four places
-// (the write, the read window, the two taps). Too many units run for the
-// hardware to follow every stream, so ask for the lines two blocks ahead
-// now; they arrive while the rest of the bank runs.
-inline void prefetchBlockAfterNext(const float* ring, uint64_t write, uint64_t read, uint64_t tapA,
-                                   uint64_t tapB) {
-    __builtin_prefetch(ring + wrapRing(write + 2 * kSamples));
-    __builtin_prefetch(ring + wrapRing(read + kSamples));
-    __builtin_prefetch(ring + wrapRing(read + 2 * kSamples));
-    __builtin_prefetch(ring + wrapRing(tapA + 2 * kSamples));
-    __builtin_prefetch(ring + wrapRing(tapB + 2 * kSamples));
 }
 
 // ---- The block.
@@ -287,37 +291,55 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
     loadColumns(lanes, loop, loopWindow);
     loadColumns(lanes, motion, motionWindow);
     F phase[kVectors], readPhase[kVectors], lastReadPhase[kVectors];
-    for (uint32_t g = 0; g < vectors; ++g) {
-        phase[g] = motion[g][kLfoPhaseColumn];
-        readPhase[g] = loop[g][kReadPhaseColumn];
-    }
     Block r;
-    for (uint32_t j = 0; j < kSamples; ++j) {
-        for (uint32_t g = 0; g < vectors; ++g) {
-            phase[g] = phase[g] + motion[g][kLfoStepColumn];
-            r[g][j] = readPhase[g] + (1.0f + motion[g][kDepthColumn] * (1.0f + V::abs(phase[g])));
-            lastReadPhase[g] = readPhase[g];
-            readPhase[g] = readPhase[g] + motion[g][kSpeedColumn];
+    inGroups<V::kGroup>(vectors, [&](uint32_t g0, auto group) {
+        constexpr uint32_t K = decltype(group)::value;
+        F p[K], rp[K], lastRp[K];
+        for (uint32_t k = 0; k < K; ++k) {
+            p[k] = motion[g0 + k][kLfoPhaseColumn];
+            rp[k] = loop[g0 + k][kReadPhaseColumn];
         }
-    }
+        for (uint32_t j = 0; j < kSamples; ++j) {
+#pragma GCC unroll 4
+            for (uint32_t k = 0; k < K; ++k) {
+                const uint32_t g = g0 + k;
+                p[k] = p[k] + motion[g][kLfoStepColumn];
+                r[g][j] = rp[k] + (1.0f + motion[g][kDepthColumn] * (1.0f + V::abs(p[k])));
+                lastRp[k] = rp[k];
+                rp[k] = rp[k] + motion[g][kSpeedColumn];
+            }
+        }
+        for (uint32_t k = 0; k < K; ++k) {
+            phase[g0 + k] = p[k];
+            readPhase[g0 + k] = rp[k];
+            lastReadPhase[g0 + k] = lastRp[k];
+        }
+    });
 
     Block v;
     readRingLanes(lanes, r, v);
 
     // DC blocker, feedback and the value each sample writes.
     F dc[kVectors];
-    for (uint32_t g = 0; g < vectors; ++g) dc[g] = motion[g][kDcColumn];
     Block& out = r;  // the read positions are spent
     Block& written = v;
-    for (uint32_t j = 0; j < kSamples; ++j) {
-        for (uint32_t g = 0; g < vectors; ++g) {
-            const F y = kDcBlockerInputGain * v[g][j] + kDcBlockerPole * dc[g];
-            const F o = y - dc[g];
-            dc[g] = y;
-            out[g][j] = o;
-            written[g][j] = (x[g][j] + o * loop[g][kFeedbackColumn]) * motion[g][kRingGainColumn];
+    inGroups<V::kGroup>(vectors, [&](uint32_t g0, auto group) {
+        constexpr uint32_t K = decltype(group)::value;
+        F d[K];
+        for (uint32_t k = 0; k < K; ++k) d[k] = motion[g0 + k][kDcColumn];
+        for (uint32_t j = 0; j < kSamples; ++j) {
+#pragma GCC unroll 4
+            for (uint32_t k = 0; k < K; ++k) {
+                const uint32_t g = g0 + k;
+                const F y = kDcBlockerInputGain * v[g][j] + kDcBlockerPole * d[k];
+                const F o = y - d[k];
+                d[k] = y;
+                out[g][j] = o;
+                written[g][j] = (x[g][j] + o * loop[g][kFeedbackColumn]) * motion[g][kRingGainColumn];
+            }
         }
-    }
+        for (uint32_t k = 0; k < K; ++k) dc[g0 + k] = d[k];
+    });
 
     // Running state back into the units. writeIndex stays below 32000 - 16
     // in an admitted block, so it advances without a carry or a wrap.
@@ -367,9 +389,6 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
         const uint32_t u = lanes.index[k];
         tapA[k] = tapEntries(unit.ring, start, bank.tapOffsetA[u], spareA[k]);
         tapB[k] = tapEntries(unit.ring, start, bank.tapOffsetB[u], spareB[k]);
-        prefetchBlockAfterNext(unit.ring, start, (uint64_t)unit.readPhase + (uint64_t)unit.modDepth,
-                               (uint64_t)(tapA[k] == spareA[k] ? start : tapA[k] - unit.ring),
-                               (uint64_t)(tapB[k] == spareB[k] ? start : tapB[k] - unit.ring));
     }
     for (uint32_t g = 0; g < vectors; ++g) {
         for (uint32_t t = 0; t < kSamples / W; ++t) {

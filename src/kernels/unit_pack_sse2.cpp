@@ -11,6 +11,7 @@ namespace {
 
 struct Sse2 {
     static constexpr uint32_t W = 4;
+    static constexpr uint32_t kGroup = 2;
     static constexpr uint32_t kTile = 4;
     static constexpr uint32_t kTable = 0;
     // The plain vector type (see unit_pack_avx2.cpp).
