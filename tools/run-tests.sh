@@ -17,3 +17,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$jobs"
 cd "$build"
 ctest --output-on-failure -j"$jobs"
+
+# The engine and its tests again under the address, undefined-behaviour and
+# thread sanitizers, in build directories of their own.
+"$root/tests/run-sanitizers.sh" "$build-sanitize"
