@@ -18,10 +18,11 @@ bool isFinite(float value) { return exponentBits(value) != kExponentMask; }
 
 // Each stage's own state shows whether its memory holds a bad value, so the
 // rings need no search: a diffuser's damping state takes every value its
-// ring stores and keeps a NaN or infinity for good; a unit's read pointer
-// passes every cell of its ring within one loop length, and its DC blocker
-// state then keeps the value for good; and a ladder's states feed back on
-// themselves. A value that has not yet reached them is found a later block.
+// ring stores and keeps a NaN or infinity for good; a bad value in a unit's
+// ring reaches the read pointer within a loop length, and the DC blocker's
+// state then keeps it for good, unless the write pointer overwrites it
+// first; and a ladder's states feed back on themselves. A value that has
+// not yet reached them is found in a later block.
 void silenceDiffuserIfPoisoned(Diffuser& diffuser) {
     if (isFinite(diffuser.dampState)) return;
     memset(diffuser.ring, 0, sizeof diffuser.ring);
