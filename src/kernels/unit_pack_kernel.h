@@ -57,6 +57,8 @@ struct Lanes {
 
     uint32_t count;
     uint32_t vectors;
+    Columns loop;    // the loop and motion windows of every unit, see below
+    Columns motion;
     uint32_t index[kLanes];  // unit index
     uint32_t row[kLanes];    // its rows in the job
     ChainUnit* unit[kLanes];
@@ -268,12 +270,58 @@ inline const float* tapEntries(const float* ring, uint64_t blockStart, uint64_t 
     return spare;
 }
 
+// The sums over the rows in visiting order (added, subtracted, added, ...),
+// one tile of W samples at a time. The lanes hand in their rows as they
+// go; the rows of units that ran on their own are taken from the job as
+// their turn comes.
+template <class V>
+struct RowSums {
+    using F = typename V::F;
+    static constexpr uint32_t kTiles = kSamples / V::W;
+    F left[kTiles];
+    F right[kTiles];
+    uint32_t next[kTiles];  // the next row each tile takes
+
+    RowSums() {
+        for (uint32_t t = 0; t < kTiles; ++t) {
+            left[t] = right[t] = V::set1(0.0f);
+            next[t] = 0;
+        }
+    }
+    void take(uint32_t t, uint32_t row, F l, F r) {
+        if (row % 2 == 0) {
+            left[t] = l + left[t];
+            right[t] = r + right[t];
+        } else {
+            left[t] = left[t] - l;
+            right[t] = right[t] - r;
+        }
+    }
+    // The job's rows up to (not including) `row`.
+    void catchUp(const VectorUnitJob& job, uint32_t t, uint32_t row) {
+        for (; next[t] < row; ++next[t])
+            take(t, next[t], V::load(job.left[next[t]] + t * V::W), V::load(job.right[next[t]] + t * V::W));
+    }
+    void add(const VectorUnitJob& job, uint32_t t, uint32_t row, F l, F r) {
+        catchUp(job, t, row);
+        take(t, row, l, r);
+        next[t] = row + 1;
+    }
+    void finish(const VectorUnitJob& job, uint32_t rows) {
+        for (uint32_t t = 0; t < kTiles; ++t) {
+            catchUp(job, t, rows);
+            V::store(job.sumLeft + t * V::W, left[t]);
+            V::store(job.sumRight + t * V::W, right[t]);
+        }
+    }
+};
+
 // ---- The block.
 
 // The block of every unit of the job, each with the same results as the
 // per-sample procedure for a block that classifyUnits admitted.
 template <class V>
-void runLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
+void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
     using F = typename V::F;
     using Block = typename Lanes<V>::Block;
     constexpr uint32_t W = V::W;
@@ -287,9 +335,8 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
     filterInputLanes(job, lanes, x);
 
     // LFO and read pointer: the read position of every sample.
-    typename Lanes<V>::Columns loop, motion;
-    loadColumns(lanes, loop, loopWindow);
-    loadColumns(lanes, motion, motionWindow);
+    typename Lanes<V>::Columns& loop = lanes.loop;
+    typename Lanes<V>::Columns& motion = lanes.motion;
     F phase[kVectors], readPhase[kVectors], lastReadPhase[kVectors];
     Block r;
     inGroups<V::kGroup>(vectors, [&](uint32_t g0, auto group) {
@@ -399,98 +446,86 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
 #pragma GCC unroll 16
             for (uint32_t i = 0; i < W; ++i) {
                 const uint32_t k = g * W + i;
-                if (k < lanes.count) {
-                    const uint32_t row = lanes.row[k];
-                    V::store(job.left[row] + t * W, tile[i] + V::loadu(tapA[k] + t * W));
-                    V::store(job.right[row] + t * W, tile[i] + V::loadu(tapB[k] + t * W));
-                }
+                if (k < lanes.count)
+                    sums.add(job, t, lanes.row[k], tile[i] + V::loadu(tapA[k] + t * W), tile[i] + V::loadu(tapB[k] + t * W));
             }
         }
     }
 }
 
-// The rows in order with alternating signs, one vector of samples at a time.
+// The lanes of the units in lanes.index, with their windows.
 template <class V>
-void sumRows(const VectorUnitJob& job, uint32_t rows) {
-    using F = typename V::F;
-    for (uint32_t j = 0; j < kSamples; j += V::W) {
-        F left = V::set1(0.0f);
-        F right = V::set1(0.0f);
-        for (uint32_t row = 0; row < rows; ++row) {
-            const F l = V::load(job.left[row] + j);
-            const F r = V::load(job.right[row] + j);
-            if (row % 2 == 0) {
-                left = l + left;
-                right = r + right;
-            } else {
-                left = left - l;
-                right = right - r;
-            }
-        }
-        V::store(job.sumLeft + j, left);
-        V::store(job.sumRight + j, right);
+void fillLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
+    lanes.vectors = (lanes.count + V::W - 1) / V::W;
+    for (uint32_t k = 0; k < lanes.vectors * V::W; ++k) {
+        if (k >= lanes.count) lanes.index[k] = lanes.index[0];
+        lanes.unit[k] = &job.bank->units[lanes.index[k]];
+        lanes.blockStart[k] = lanes.unit[k]->writeIndex;
     }
+    loadColumns(lanes, lanes.loop, [&](uint32_t k) { return floatsAt(*lanes.unit[k], kLoopWindow); });
+    loadColumns(lanes, lanes.motion, [&](uint32_t k) { return floatsAt(*lanes.unit[k], kMotionWindow); });
 }
 
-// Sorts one vector of visited units (count of them, from the job's units
-// first + stride * (done .. done + count - 1)) into the lanes, or through
-// runAlone when their block does not fit the vectors.
+// One bit per lane whose unit's block fits the vectors.
 template <class V>
-void classifyUnits(const VectorUnitJob& job, Lanes<V>& lanes, uint32_t done, uint32_t count) {
+uint32_t fittingLanes(const Lanes<V>& lanes, uint32_t g) {
     using F = typename V::F;
     using I = typename V::I;
-    ChainUnit* units[V::W];
-    for (uint32_t i = 0; i < V::W; ++i)
-        units[i] = &job.bank->units[job.first + job.stride * (done + (i < count ? i : 0))];
-    const float* rows[V::W];
-    F loop[8], motion[8];
-    for (uint32_t i = 0; i < V::W; ++i) rows[i] = floatsAt(*units[i], kLoopWindow);
-    V::loadColumns8(rows, loop);
-    for (uint32_t i = 0; i < V::W; ++i) rows[i] = floatsAt(*units[i], kMotionWindow);
-    V::loadColumns8(rows, motion);
-    const I highWord = (I)loop[kWriteIndexColumn + 1];
+    const F(&loop)[8] = lanes.loop[g];
+    const F(&motion)[8] = lanes.motion[g];
     const BlockStart<F> start = {__builtin_convertvector((I)loop[kWriteIndexColumn], F),
                                  motion[kLfoPhaseColumn],
                                  motion[kLfoStepColumn],
                                  loop[kReadPhaseColumn],
                                  motion[kSpeedColumn],
                                  motion[kDepthColumn]};
-    const uint32_t fits =
-        V::laneBits(fitsVectors(start, (float)kSamples, (float)V::kTile, (float)V::kTable) & (highWord == 0));
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t row = done + i;
-        const uint64_t u = job.first + job.stride * row;
-        const ChainUnit& unit = *units[i];
+    const I highWord = (I)loop[kWriteIndexColumn + 1];
+    uint32_t fits = V::laneBits(fitsVectors(start, (float)kSamples, (float)V::kTile, (float)V::kTable) &
+                                (highWord == 0));
+    for (uint32_t i = 0; i < V::W; ++i) {
+        const ChainUnit& unit = *lanes.unit[g * V::W + i];
         const bool lengthFits = unit.gliding ? glideOutlastsBlock(unit, kSamples) : unit.pendingLength == 0;
-        if ((fits >> i & 1u) != 0 && lengthFits) {
-            lanes.index[lanes.count] = (uint32_t)u;
-            lanes.row[lanes.count] = row;
-            ++lanes.count;
-        } else {
-            job.runAlone(*job.bank, u, job.input, job.left[row], job.right[row]);
-        }
+        if (!lengthFits) fits &= ~(1u << i);
     }
+    return fits;
 }
 
-// The visited units in lanes where their blocks fit, the others on their
-// own, then the sums of all rows.
+// Every visited unit in a lane, then those whose block does not fit the
+// vectors out of the lanes and through runAlone; then the lanes run and
+// the rows are summed.
 template <class V>
 void runVectorUnits(const VectorUnitJob& job) {
     Lanes<V> lanes;
-    lanes.count = 0;
+    RowSums<V> sums;
     const uint32_t visited = job.first < job.end ? (uint32_t)((job.end - job.first + job.stride - 1) / job.stride) : 0;
-    for (uint32_t done = 0; done < visited; done += V::W)
-        classifyUnits(job, lanes, done, visited - done < V::W ? visited - done : V::W);
-    if (lanes.count > 0) {
-        lanes.vectors = (lanes.count + V::W - 1) / V::W;
-        for (uint32_t k = 0; k < lanes.vectors * V::W; ++k) {
-            if (k >= lanes.count) lanes.index[k] = lanes.index[0];
-            lanes.unit[k] = &job.bank->units[lanes.index[k]];
-            lanes.blockStart[k] = lanes.unit[k]->writeIndex;
-        }
-        runLanes(job, lanes);
+    lanes.count = visited;
+    for (uint32_t row = 0; row < visited; ++row) {
+        lanes.index[row] = (uint32_t)(job.first + job.stride * row);
+        lanes.row[row] = row;
     }
-    sumRows<V>(job, visited);
+    if (visited > 0) {
+        fillLanes(job, lanes);
+        uint32_t kept = 0;
+        for (uint32_t g = 0; g < lanes.vectors; ++g) {
+            const uint32_t fits = fittingLanes(lanes, g);
+            for (uint32_t i = 0; i < V::W && g * V::W + i < visited; ++i) {
+                const uint32_t k = g * V::W + i;
+                if ((fits >> i & 1u) != 0) {
+                    lanes.index[kept] = lanes.index[k];
+                    lanes.row[kept] = lanes.row[k];
+                    ++kept;
+                } else {
+                    job.runAlone(*job.bank, lanes.index[k], job.input, job.left[k], job.right[k]);
+                }
+            }
+        }
+        if (kept < lanes.count) {  // some units left the lanes: close the gaps
+            lanes.count = kept;
+            if (kept > 0) fillLanes(job, lanes);
+        }
+        if (lanes.count > 0) runLanes(job, lanes, sums);
+    }
+    sums.finish(job, visited);
 }
 
 }  // namespace

@@ -16,8 +16,8 @@ struct VectorUnitJob {
     // Runs a unit whose block does not fit the vectors on its own, with the
     // same results, into its two rows.
     void (*runAlone)(UnitBank& bank, uint64_t unit, const float* input, float* left, float* right);
-    // Per visited unit in order, its main output plus tap A (left) and plus
-    // tap B (right).
+    // Per visited unit in order, room for its main output plus tap A
+    // (left) and plus tap B (right); filled for the units run on their own.
     float (*left)[kBlockLength];
     float (*right)[kBlockLength];
     // Out: the rows added, subtracted, added, ... in visiting order.
