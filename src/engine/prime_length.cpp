@@ -5,14 +5,51 @@
 
 #include "engine/float_to_int.h"
 
-bool isPrimeCandidate(uint64_t n) {
-    const uint64_t limit = static_cast<uint64_t>(sqrt(static_cast<double>(n)));
+namespace {
+
+// The rule itself; limit is floor(sqrt(n)).
+constexpr bool candidateByTrialDivision(uint64_t n, uint64_t limit) {
     if (limit <= 4) return true;
     if (n % 5 == 0 || n % 7 == 0) return false;
     for (uint64_t i = 5;; i += 6) {
         if (limit < i + 6) return true;
         if (n % (i + 6) == 0 || n % (i + 8) == 0) return false;
     }
+}
+
+constexpr uint64_t floorSqrt(uint64_t n) {
+    uint64_t root = 0;
+    while ((root + 1) * (root + 1) <= n) ++root;
+    return root;
+}
+
+// The answer for every odd n below 2^16, worked out by the compiler: every
+// unit length and its search fall in there, and a control change searches
+// lengths for the whole bank, so the trial divisions are kept off that path.
+constexpr uint64_t kTabledBelow = 1u << 16;
+struct OddCandidates {
+    uint64_t bits[kTabledBelow / 128];
+};
+
+constexpr OddCandidates tabulateOddCandidates() {
+    OddCandidates table{};
+    uint64_t root = 0;
+    for (uint64_t n = 1; n < kTabledBelow; n += 2) {
+        while ((root + 1) * (root + 1) <= n) ++root;
+        if (candidateByTrialDivision(n, root)) table.bits[n / 128] |= uint64_t{1} << (n / 2 % 64);
+    }
+    return table;
+}
+
+constexpr OddCandidates kOddCandidates = tabulateOddCandidates();
+static_assert(candidateByTrialDivision(211, floorSqrt(211)) && !candidateByTrialDivision(121, floorSqrt(121)),
+              "trial division");
+
+}  // namespace
+
+bool isPrimeCandidate(uint64_t n) {
+    if (n < kTabledBelow && n % 2 == 1) return (kOddCandidates.bits[n / 128] >> (n / 2 % 64) & 1u) != 0;
+    return candidateByTrialDivision(n, static_cast<uint64_t>(sqrt(static_cast<double>(n))));
 }
 
 uint64_t nextPrimeLength(float samples, uint64_t lowerBound, uint64_t upperBound) {

@@ -1,38 +1,28 @@
 #include "kernels/block_bounds.h"
 
+#include "kernels/unit_constants.h"
+
 bool blockStaysInRing(const ChainUnit& unit, uint32_t n) {
     float readLow, readHigh;
     return staysInRing(blockStartOf(unit), (float)n, readLow, readHigh);
 }
 
-bool glideOutlastsBlock(const ChainUnit& unit, uint32_t n) {
-    // Sample j measures d_j = w0 + 1 + j + behind - trunc(rp_j), where behind
-    // is 32000 while the read pointer is not below the write position. Keep
-    // the block clear of the point where that switches.
-    const double speed = unit.readSpeed;
-    if (!(speed >= 0.0 && speed <= 2.0)) return false;
-    const double w0 = (double)unit.writeIndex;
-    const double rp0 = unit.readPhase;
-    const double rpEnd = rp0 + (double)n * (speed + 0x1p-8);
-    double behind;
-    if (rpEnd + 1.0 < w0 + 1.0) {
-        behind = 0.0;
-    } else if (rp0 >= w0 + (double)n + 1.0) {
-        behind = (double)kUnitRingLength;
-    } else {
-        return false;
+bool glideMissesTarget(const ChainUnit& unit, uint32_t n) {
+    if (unit.writeIndex > kUnitRingLength - 1 - n) return false;  // the block would wrap
+    float readPhase = unit.readPhase;
+    uint64_t w = unit.writeIndex;
+    for (uint32_t j = 0; j < n; ++j) {
+        if (!(readPhase >= 0.0f && readPhase < kRingLengthFloat)) return false;
+        w = w + 1;
+        const uint64_t d = w + ((float)w > readPhase ? 0 : kUnitRingLength) - (uint64_t)readPhase;
+        if (d == unit.targetLength) return false;
+        readPhase = readPhase + unit.readSpeed;
     }
-    // With rp0 <= rp_j <= rp0 + j*(speed + 2^-8) and trunc within one below,
-    // every d_j lies within [low, high]; one more sample on each side spares
-    // the roundings.
-    const double first = w0 + 1.0 + behind - rp0;
-    const double last = first + (double)(n - 1);
-    const double low = (last - (double)(n - 1) * (speed + 0x1p-8) < first
-                            ? last - (double)(n - 1) * (speed + 0x1p-8)
-                            : first) - 1.0;
-    const double high = last + 1.0;
-    const double target = (double)unit.targetLength;
-    return target < low || target > high;
+    return true;
+}
+
+bool glideOutlastsBlock(const ChainUnit& unit, uint32_t n) {
+    return glideFarFromTarget(unit, n) || glideMissesTarget(unit, n);
 }
 
 bool lengthStateFitsVectors(const ChainUnit& unit, uint32_t n) {

@@ -84,6 +84,37 @@ inline auto fitsVectors(const BlockStart<T>& s, float n, float tile, float table
     return inRing & clear & (span + 2.5f <= table - 1.0f);
 }
 
+// A cheap sufficient test that a running glide cannot end within the next
+// n samples (n <= 128): its target lies outside every loop length the block
+// can measure. Sample j measures d_j = w0 + 1 + j + behind - trunc(rp_j),
+// where behind is 32000 while the read pointer is not below the write
+// position; the block must stay clear of the point where that switches.
+// With rp0 <= rp_j <= rp0 + j*(speed + 2^-8) and trunc within one below,
+// every d_j lies in [low, high]; one more sample on each side spares the
+// roundings (below 1/50 here).
+inline bool glideFarFromTarget(const ChainUnit& unit, uint32_t n) {
+    const float speed = unit.readSpeed;
+    if (!(speed >= 0.0f && speed <= 2.0f) || unit.writeIndex >= 32000) return false;
+    const float w0 = (float)unit.writeIndex;
+    const float rp0 = unit.readPhase;
+    const float steps = (float)(n - 1);
+    float behind;
+    if (rp0 + (float)n * (speed + 0x1p-8f) < w0) {
+        behind = 0.0f;
+    } else if (rp0 >= w0 + (float)n + 1.0f) {
+        behind = 32000.0f;
+    } else {
+        return false;  // also for a NaN read position
+    }
+    const float first = w0 + 1.0f + behind - rp0;
+    const float last = first + steps;
+    const float slowest = last - steps * (speed + 0x1p-8f);
+    const float low = (slowest < first ? slowest : first) - 1.0f;
+    const float high = last + 1.0f;
+    const float target = (float)unit.targetLength;
+    return target < low || target > high;
+}
+
 inline BlockStart<float> blockStartOf(const ChainUnit& unit) {
     return {(float)unit.writeIndex, unit.lfoPhase, unit.lfoIncrement, unit.readPhase, unit.readSpeed, unit.modDepth};
 }
@@ -93,8 +124,12 @@ inline BlockStart<float> blockStartOf(const ChainUnit& unit) {
 // staysInRing for one unit.
 bool blockStaysInRing(const ChainUnit& unit, uint32_t n);
 
-// True when a running glide cannot end within the next n samples: its
-// target lies outside every loop length the block can measure.
+// The exact test: the glide's own steps over the block never measure the
+// target. For the blocks near a glide's end, where glideFarFromTarget
+// cannot tell.
+bool glideMissesTarget(const ChainUnit& unit, uint32_t n);
+
+// True when a running glide cannot end within the next n samples.
 bool glideOutlastsBlock(const ChainUnit& unit, uint32_t n);
 
 // The length state allows a block in vectors: no request waiting to be

@@ -484,7 +484,8 @@ uint32_t fittingLanes(const Lanes<V>& lanes, uint32_t g) {
                                 (highWord == 0));
     for (uint32_t i = 0; i < V::W; ++i) {
         const ChainUnit& unit = *lanes.unit[g * V::W + i];
-        const bool lengthFits = unit.gliding ? glideOutlastsBlock(unit, kSamples) : unit.pendingLength == 0;
+        const bool lengthFits = unit.gliding ? glideFarFromTarget(unit, kSamples) || glideMissesTarget(unit, kSamples)
+                                             : unit.pendingLength == 0;
         if (!lengthFits) fits &= ~(1u << i);
     }
     return fits;

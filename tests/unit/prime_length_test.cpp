@@ -24,3 +24,22 @@ TEST(PrimeLength, NonFiniteCountsStayInBounds) {
     EXPECT_EQ(nextPrimeLength(INFINITY, 301, 31999), 31999u);
     EXPECT_EQ(nextPrimeLength(-INFINITY, 5, 600), 101u);
 }
+
+TEST(PrimeLength, TabledAnswersMatchTrialDivisionAcrossTheTableEdge) {
+    // 5 and 7 whenever the root passes 4, then each pair 6m+5, 6m+7 whose
+    // first member is within the root.
+    const auto byDivision = [](uint64_t n) {
+        const uint64_t limit = static_cast<uint64_t>(sqrt(static_cast<double>(n)));
+        if (limit <= 4) return true;
+        if (n % 5 == 0 || n % 7 == 0) return false;
+        for (uint64_t d = 11; d <= limit; d += 6)
+            if (n % d == 0 || n % (d + 2) == 0) return false;
+        return true;
+    };
+    uint64_t candidates = 0;
+    for (uint64_t n = 0; n < (1u << 17); ++n) {
+        ASSERT_EQ(isPrimeCandidate(n), byDivision(n)) << n;
+        candidates += isPrimeCandidate(n);
+    }
+    EXPECT_GT(candidates, 20000u);
+}
