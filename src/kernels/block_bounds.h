@@ -16,6 +16,14 @@
 
 #include "engine/engine_state.h"
 
+// The fields of a glide the glide tests read.
+struct GlideStart {
+    uint64_t writeIndex;
+    float readPhase;
+    float readSpeed;
+    uint64_t targetLength;
+};
+
 // Internal linkage: the vector translation units instantiate these with
 // their own vector types after enabling wider instruction sets.
 namespace {
@@ -84,6 +92,10 @@ inline auto fitsVectors(const BlockStart<T>& s, float n, float tile, float table
     return inRing & clear & (span + 2.5f <= table - 1.0f);
 }
 
+inline GlideStart glideStartOf(const ChainUnit& unit) {
+    return {unit.writeIndex, unit.readPhase, unit.readSpeed, unit.targetLength};
+}
+
 // A cheap sufficient test that a running glide cannot end within the next
 // n samples (n <= 128): its target lies outside every loop length the block
 // can measure. Sample j measures d_j = w0 + 1 + j + behind - trunc(rp_j),
@@ -92,11 +104,11 @@ inline auto fitsVectors(const BlockStart<T>& s, float n, float tile, float table
 // With rp0 <= rp_j <= rp0 + j*(speed + 2^-8) and trunc within one below,
 // every d_j lies in [low, high]; one more sample on each side spares the
 // roundings (below 1/50 here).
-inline bool glideFarFromTarget(const ChainUnit& unit, uint32_t n) {
-    const float speed = unit.readSpeed;
-    if (!(speed >= 0.0f && speed <= 2.0f) || unit.writeIndex >= 32000) return false;
-    const float w0 = (float)unit.writeIndex;
-    const float rp0 = unit.readPhase;
+inline bool glideFarFromTarget(const GlideStart& glide, uint32_t n) {
+    const float speed = glide.readSpeed;
+    if (!(speed >= 0.0f && speed <= 2.0f) || glide.writeIndex >= 32000) return false;
+    const float w0 = (float)glide.writeIndex;
+    const float rp0 = glide.readPhase;
     const float steps = (float)(n - 1);
     float behind;
     if (rp0 + (float)n * (speed + 0x1p-8f) < w0) {
@@ -111,7 +123,7 @@ inline bool glideFarFromTarget(const ChainUnit& unit, uint32_t n) {
     const float slowest = last - steps * (speed + 0x1p-8f);
     const float low = (slowest < first ? slowest : first) - 1.0f;
     const float high = last + 1.0f;
-    const float target = (float)unit.targetLength;
+    const float target = (float)glide.targetLength;
     return target < low || target > high;
 }
 
@@ -127,14 +139,19 @@ bool blockStaysInRing(const ChainUnit& unit, uint32_t n);
 // The exact test: the glide's own steps over the block never measure the
 // target. For the blocks near a glide's end, where glideFarFromTarget
 // cannot tell.
-bool glideMissesTarget(const ChainUnit& unit, uint32_t n);
+bool glideMissesTarget(const GlideStart& glide, uint32_t n);
 
 // True when a running glide cannot end within the next n samples.
 bool glideOutlastsBlock(const ChainUnit& unit, uint32_t n);
 
-// The length state allows a block in vectors: no request waiting to be
-// taken in the first sample, and a glide (if any) that outlasts the block.
-bool lengthStateFitsVectors(const ChainUnit& unit, uint32_t n);
+// A request waiting in pendingLength is taken in the block's first sample,
+// and any glide it starts runs from that sample's pointer advance on: the
+// block is then the block of a glide. When that glide outlasts the block
+// and the block fits the vector kernels at the new speed, this takes the
+// request now, as the first sample would, and returns true; otherwise it
+// leaves the unit alone.
+bool takeRequestForVectors(ChainUnit& unit, uint32_t n, uint32_t tile, uint32_t table);
 
-// Everything a unit's next n samples need to run in the vector kernels.
+// Everything a unit's next n samples need to run in the vector kernels as
+// they stand (a waiting request counts against them).
 bool blockFitsVectors(const ChainUnit& unit, uint32_t n, uint32_t tile, uint32_t table);

@@ -466,9 +466,11 @@ void fillLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
     loadColumns(lanes, lanes.motion, [&](uint32_t k) { return floatsAt(*lanes.unit[k], kMotionWindow); });
 }
 
-// One bit per lane whose unit's block fits the vectors.
+// One bit per lane whose unit's block fits the vectors. A unit with a
+// request waiting takes it here when the block then fits (its window in the
+// lanes is stale then, and needsReload is set).
 template <class V>
-uint32_t fittingLanes(const Lanes<V>& lanes, uint32_t g) {
+uint32_t fittingLanes(const Lanes<V>& lanes, uint32_t g, bool& needsReload) {
     using F = typename V::F;
     using I = typename V::I;
     const F(&loop)[8] = lanes.loop[g];
@@ -483,9 +485,17 @@ uint32_t fittingLanes(const Lanes<V>& lanes, uint32_t g) {
     uint32_t fits = V::laneBits(fitsVectors(start, (float)kSamples, (float)V::kTile, (float)V::kTable) &
                                 (highWord == 0));
     for (uint32_t i = 0; i < V::W; ++i) {
-        const ChainUnit& unit = *lanes.unit[g * V::W + i];
-        const bool lengthFits = unit.gliding ? glideFarFromTarget(unit, kSamples) || glideMissesTarget(unit, kSamples)
-                                             : unit.pendingLength == 0;
+        ChainUnit& unit = *lanes.unit[g * V::W + i];
+        bool lengthFits = true;
+        if (unit.gliding) {
+            const GlideStart glide = glideStartOf(unit);
+            lengthFits = glideFarFromTarget(glide, kSamples) || glideMissesTarget(glide, kSamples);
+        } else if (unit.pendingLength != 0) {
+            // Judged afresh at the speed the request sets.
+            const bool taken = g * V::W + i < lanes.count && takeRequestForVectors(unit, kSamples, V::kTile, V::kTable);
+            fits = taken ? fits | 1u << i : fits & ~(1u << i);
+            needsReload = needsReload || taken;
+        }
         if (!lengthFits) fits &= ~(1u << i);
     }
     return fits;
@@ -507,8 +517,9 @@ void runVectorUnits(const VectorUnitJob& job) {
     if (visited > 0) {
         fillLanes(job, lanes);
         uint32_t kept = 0;
+        bool needsReload = false;
         for (uint32_t g = 0; g < lanes.vectors; ++g) {
-            const uint32_t fits = fittingLanes(lanes, g);
+            const uint32_t fits = fittingLanes(lanes, g, needsReload);
             for (uint32_t i = 0; i < V::W && g * V::W + i < visited; ++i) {
                 const uint32_t k = g * V::W + i;
                 if ((fits >> i & 1u) != 0) {
@@ -520,7 +531,7 @@ void runVectorUnits(const VectorUnitJob& job) {
                 }
             }
         }
-        if (kept < lanes.count) {  // some units left the lanes: close the gaps
+        if (kept < lanes.count || needsReload) {  // close the gaps, refresh the windows
             lanes.count = kept;
             if (kept > 0) fillLanes(job, lanes);
         }

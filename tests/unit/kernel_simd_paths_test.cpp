@@ -58,6 +58,8 @@ void disturb(UnitBank& bank, std::mt19937& rng, int block) {
         ChainUnit& u = bank.units[rng() % kMaxUnits];
         int64_t target = (int64_t)u.length + (int64_t)(rng() % 3000) - 1500;
         if (rng() % 5 == 0) target = (int64_t)u.length;
+        // Glides so short that they end in the block that starts them.
+        if (rng() % 4 == 0) target = (int64_t)u.length + (int64_t)(rng() % 5) - 2;
         if (target < 301) target = 301;
         if (target > 31999) target = 31999;
         u.pendingLength = (uint64_t)target;
