@@ -68,41 +68,25 @@ TEST(DelayLineFastPath, AgreesWithTheFullProcedureOverLongRuns) {
     seedBank(fast->bank, rng);
     EnginePtr full = cloneEngine(*fast);
 
-    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-    float in[kMaxKernelBlock], fl[kMaxKernelBlock], fr[kMaxKernelBlock], gl[kMaxKernelBlock],
-        gr[kMaxKernelBlock];
     uint64_t quiet = 0, eventful = 0, glidesEnded = 0;
-    for (int block = 0; block < 5000; ++block) {
-        std::mt19937 events(rng());
-        std::mt19937 eventsTwin = events;
-        disturb(fast->bank, events, block);
-        disturb(full->bank, eventsTwin, block);
-
-        const uint32_t n = 1 + rng() % kMaxKernelBlock;
-        for (uint32_t j = 0; j < n; ++j) in[j] = (block % 700 < 600) ? noise(rng) : 0.0f;
-        bool wasGliding[kUnits];
+    bool wasGliding[kUnits] = {};
+    const auto shapeOf = [](int block, std::mt19937& r) {
+        // The three arrangements the block loop uses, at every block length.
+        const uint32_t n = 1 + r() % kMaxKernelBlock;
+        return BlockShape{n, (block % 3 == 0) ? kUnits / 2 : (uint64_t)(block % 2), kUnits, 1 + (uint64_t)(block % 2)};
+    };
+    const auto inspect = [&](const UnitBank& bank, const BlockShape& shape) {
         for (uint64_t k = 0; k < kUnits; ++k) {
-            if (delayLineIsQuiet(fast->bank.units[k], n)) {
+            if (wasGliding[k] && !bank.units[k].gliding) ++glidesEnded;
+            if (delayLineIsQuiet(bank.units[k], shape.n)) {
                 ++quiet;
             } else {
                 ++eventful;
             }
-            wasGliding[k] = fast->bank.units[k].gliding;
+            wasGliding[k] = bank.units[k].gliding;
         }
-        // The three arrangements the block loop uses.
-        const uint64_t stride = 1 + block % 2;
-        const uint64_t first = (block % 3 == 0) ? kUnits / 2 : block % 2;
-        processUnitRange(fast->bank, first, kUnits, stride, in, fl, fr, n, KernelPath::Scalar);
-        processUnitRange(full->bank, first, kUnits, stride, in, gl, gr, n, KernelPath::Oracle);
-        for (uint64_t k = 0; k < kUnits; ++k)
-            if (wasGliding[k] && !fast->bank.units[k].gliding) ++glidesEnded;
-        for (uint32_t j = 0; j < n; ++j) {
-            ASSERT_EQ(bitsOf(fl[j]), bitsOf(gl[j])) << "block " << block << " sample " << j;
-            ASSERT_EQ(bitsOf(fr[j]), bitsOf(gr[j])) << "block " << block << " sample " << j;
-        }
-    }
-    for (uint64_t k = 0; k < kUnits; ++k) expectSameUnit(fast->bank.units[k], full->bank.units[k], "after the run");
-    EXPECT_EQ(memcmp(fast->bank.ladderSets, full->bank.ladderSets, sizeof fast->bank.ladderSets), 0);
+    };
+    runAgainstOracle(*fast, *full, KernelPath::Scalar, 5000, rng, disturb, shapeOf, inspect);
 
     // Both ways really ran, and glides came to their end.
     EXPECT_GT(quiet, 10000u);

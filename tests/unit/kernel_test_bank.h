@@ -7,8 +7,10 @@
 #include <string.h>
 
 #include <memory>
+#include <random>
 
 #include "engine/engine_state.h"
+#include "kernels/unit_range.h"
 #include "shell/float_mode.h"
 
 using EnginePtr = std::unique_ptr<EngineState, void (*)(EngineState*)>;
@@ -69,4 +71,47 @@ inline void expectSameUnit(const ChainUnit& a, const ChainUnit& b, const char* w
     EXPECT_EQ(bitsOf(a.lfoPhase), bitsOf(b.lfoPhase)) << where;
     EXPECT_EQ(bitsOf(a.dcState), bitsOf(b.dcState)) << where;
     EXPECT_EQ(memcmp(a.ring, b.ring, sizeof a.ring), 0) << where;
+}
+
+// One block's shape: n samples through the units first, first + stride, ...
+// below end.
+struct BlockShape {
+    uint32_t n;
+    uint64_t first;
+    uint64_t end;
+    uint64_t stride;
+};
+
+// Runs `fast` on `path` and `oracle` on the oracle block after block, each
+// block with the same disturbance (disturb(bank, events, block)) and the
+// same input (noise, with stretches of silence), and compares the outputs
+// bit for bit; the input buffer doubles as the left output, as in the block
+// loop. shapeOf(block, rng) picks each block's shape; inspect(bank, shape)
+// sees the fast bank just before each block. Stops at the first difference.
+template <class Disturb, class ShapeOf, class Inspect>
+void runAgainstOracle(EngineState& fast, EngineState& oracle, KernelPath path, int blocks, std::mt19937& rng,
+                      Disturb disturb, ShapeOf shapeOf, Inspect inspect) {
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    float in[kMaxKernelBlock], fastLeft[kMaxKernelBlock], fastRight[kMaxKernelBlock], left[kMaxKernelBlock],
+        right[kMaxKernelBlock];
+    for (int block = 0; block < blocks; ++block) {
+        std::mt19937 events(rng());
+        std::mt19937 eventsTwin = events;
+        disturb(fast.bank, events, block);
+        disturb(oracle.bank, eventsTwin, block);
+        const BlockShape shape = shapeOf(block, rng);
+        for (uint32_t j = 0; j < shape.n; ++j) in[j] = (block % 700 < 600) ? noise(rng) : 0.0f;
+        inspect(fast.bank, shape);
+        memcpy(fastLeft, in, sizeof in);
+        processUnitRange(fast.bank, shape.first, shape.end, shape.stride, fastLeft, fastLeft, fastRight, shape.n,
+                         path);
+        processUnitRange(oracle.bank, shape.first, shape.end, shape.stride, in, left, right, shape.n,
+                         KernelPath::Oracle);
+        for (uint32_t j = 0; j < shape.n; ++j) {
+            ASSERT_EQ(bitsOf(fastLeft[j]), bitsOf(left[j])) << "block " << block << " sample " << j;
+            ASSERT_EQ(bitsOf(fastRight[j]), bitsOf(right[j])) << "block " << block << " sample " << j;
+        }
+    }
+    for (uint64_t k = 0; k < kMaxUnits; ++k) expectSameUnit(fast.bank.units[k], oracle.bank.units[k], "after the run");
+    EXPECT_EQ(memcmp(fast.bank.ladderSets, oracle.bank.ladderSets, sizeof fast.bank.ladderSets), 0);
 }
