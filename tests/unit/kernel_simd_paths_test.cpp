@@ -43,9 +43,18 @@ void seedBank(UnitBank& bank, std::mt19937& rng) {
         bank.tapOffsetB[k] = rng() % 8 == 0 ? rng() % 20 : rng() % 40000;
         for (auto& set : bank.ladderSets) {
             LadderRecord& r = set[k];
+            // Every field its own value, so that no two can be mixed up
+            // unnoticed (the control stage sets the four poles alike).
             r.resonance = 3.0f * unit(rng);
-            r.pole1 = r.pole2 = r.pole3 = r.pole4 = 0.1f + 0.85f * unit(rng);
+            r.inputCompensation = 0.2f * unit(rng);
+            r.feedbackScale = 0.5f + unit(rng);
+            r.pole1 = 0.1f + 0.85f * unit(rng);
+            r.pole2 = 0.1f + 0.85f * unit(rng);
+            r.pole3 = 0.1f + 0.85f * unit(rng);
+            r.pole4 = 0.1f + 0.85f * unit(rng);
             r.state1 = 0.1f * unit(rng);
+            r.state2 = 0.1f * unit(rng);
+            r.state3 = 0.1f * unit(rng);
             r.lastOutput = 0.1f * unit(rng);  // differs from state4 until the first block
         }
     }
