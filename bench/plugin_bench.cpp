@@ -227,7 +227,7 @@ public:
         for (const Run& run : runs) {
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (run.run_type == Run::RT_Aggregate && !median) continue;
-            const std::string name = run.run_name.str();
+            const std::string name = run.run_name.function_name;
             if (!median && medianSeen_.count(name)) continue;
             if (median) medianSeen_[name] = true;
             const auto counter = run.counters.find("ns_per_sample");

@@ -177,23 +177,47 @@ void runLadderLanes(UnitBank& bank, unsigned set, const Lanes<V>& lanes, typenam
     storeColumns(lanes, t, tail);
 }
 
-// Input gain and input filter: x[g][j] holds each lane's filtered input.
+// The input of each lane's delay line: the input times the unit's gain,
+// then the input filter of the bank's type. Where a ladder runs, the whole
+// block is filtered ahead (in x); otherwise each sample is formed where
+// the delay line takes it.
+enum class InputForm : uint8_t {
+    Filtered,  // x holds the filtered block
+    Quarter,   // filter type 0: input * gain * 0.25
+    Plain,     // no filter: input * gain
+};
+
 template <class V>
-void filterInputLanes(const VectorUnitJob& job, const Lanes<V>& lanes, typename Lanes<V>::Block& x) {
+struct LaneInput {
+    InputForm form;
+    const float* input;
+    typename V::F gain[Lanes<V>::kVectors];
+    typename Lanes<V>::Block x;
+
+    template <InputForm kForm>
+    typename V::F at(uint32_t g, uint32_t j) const {
+        if constexpr (kForm == InputForm::Filtered) return x[g][j];
+        if constexpr (kForm == InputForm::Quarter) return V::set1(input[j]) * gain[g] * 0.25f;
+        if constexpr (kForm == InputForm::Plain) return V::set1(input[j]) * gain[g];
+    }
+};
+
+template <class V>
+void prepareInput(const VectorUnitJob& job, const Lanes<V>& lanes, LaneInput<V>& in) {
     UnitBank& bank = *job.bank;
     alignas(64) float gains[Lanes<V>::kLanes];
     for (uint32_t k = 0; k < lanes.vectors * V::W; ++k) gains[k] = bank.unitInputGain[lanes.index[k]];
-    const bool quarter = bank.filterType == 0;  // the one scaling without a ladder
-    for (uint32_t g = 0; g < lanes.vectors; ++g) {
-        const typename V::F gain = V::load(gains + g * V::W);
-        if (quarter) {
-            for (uint32_t j = 0; j < kSamples; ++j) x[g][j] = V::set1(job.input[j]) * gain * 0.25f;
-        } else {
-            for (uint32_t j = 0; j < kSamples; ++j) x[g][j] = V::set1(job.input[j]) * gain;
+    for (uint32_t g = 0; g < lanes.vectors; ++g) in.gain[g] = V::load(gains + g * V::W);
+    in.input = job.input;
+    in.form = bank.filterType == 0 ? InputForm::Quarter : InputForm::Plain;
+    forEachLadderPass(bank.filterType, [&](unsigned set, auto mix) {
+        if (in.form != InputForm::Filtered) {
+            for (uint32_t g = 0; g < lanes.vectors; ++g)
+                for (uint32_t j = 0; j < kSamples; ++j) in.x[g][j] = in.template at<InputForm::Plain>(g, j);
+            in.form = InputForm::Filtered;
         }
-    }
-    if (quarter) return;
-    forEachLadderPass(bank.filterType, [&](unsigned set, auto mix) { runLadderLanes(bank, set, lanes, x, mix); });
+        runLadderLanes(bank, set, lanes, in.x, mix);
+    });
 }
 
 // ---- Ring reads.
@@ -209,6 +233,7 @@ void readRingLanes(const Lanes<V>& lanes, const typename Lanes<V>::Block& r, typ
             // the lowest read position on, looked up by lane. Positions lie in
             // [1, 32000); the window stays inside the ring's storage.
             constexpr int32_t kHighestBase = (int32_t)(kUnitRingStorage - V::kTable);
+#pragma GCC unroll 4
             for (uint32_t t = 0; t < kSamples / W; ++t) {
                 F tile[W];
                 F lowest = r[g][t * W];
@@ -283,6 +308,7 @@ struct RowSums {
     uint32_t next[kTiles];  // the next row each tile takes
 
     RowSums() {
+#pragma GCC unroll 4
         for (uint32_t t = 0; t < kTiles; ++t) {
             left[t] = right[t] = V::set1(0.0f);
             next[t] = 0;
@@ -308,6 +334,7 @@ struct RowSums {
         next[t] = row + 1;
     }
     void finish(const VectorUnitJob& job, uint32_t rows) {
+#pragma GCC unroll 4
         for (uint32_t t = 0; t < kTiles; ++t) {
             catchUp(job, t, rows);
             V::store(job.sumLeft + t * V::W, left[t]);
@@ -331,8 +358,8 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
     const auto loopWindow = [&](uint32_t k) { return floatsAt(*lanes.unit[k], kLoopWindow); };
     const auto motionWindow = [&](uint32_t k) { return floatsAt(*lanes.unit[k], kMotionWindow); };
 
-    Block x;
-    filterInputLanes(job, lanes, x);
+    LaneInput<V> in;
+    prepareInput(job, lanes, in);
 
     // LFO and read pointer: the read position of every sample.
     typename Lanes<V>::Columns& loop = lanes.loop;
@@ -370,23 +397,32 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
     F dc[kVectors];
     Block& out = r;  // the read positions are spent
     Block& written = v;
-    inGroups<V::kGroup>(vectors, [&](uint32_t g0, auto group) {
-        constexpr uint32_t K = decltype(group)::value;
-        F d[K];
-        for (uint32_t k = 0; k < K; ++k) d[k] = motion[g0 + k][kDcColumn];
-        for (uint32_t j = 0; j < kSamples; ++j) {
+    const auto feedbackLoop = [&](auto form) {
+        constexpr InputForm kForm = decltype(form)::value;
+        inGroups<V::kGroup>(vectors, [&](uint32_t g0, auto group) {
+            constexpr uint32_t K = decltype(group)::value;
+            F d[K];
+            for (uint32_t k = 0; k < K; ++k) d[k] = motion[g0 + k][kDcColumn];
+            for (uint32_t j = 0; j < kSamples; ++j) {
 #pragma GCC unroll 4
-            for (uint32_t k = 0; k < K; ++k) {
-                const uint32_t g = g0 + k;
-                const F y = kDcBlockerInputGain * v[g][j] + kDcBlockerPole * d[k];
-                const F o = y - d[k];
-                d[k] = y;
-                out[g][j] = o;
-                written[g][j] = (x[g][j] + o * loop[g][kFeedbackColumn]) * motion[g][kRingGainColumn];
+                for (uint32_t k = 0; k < K; ++k) {
+                    const uint32_t g = g0 + k;
+                    const F y = kDcBlockerInputGain * v[g][j] + kDcBlockerPole * d[k];
+                    const F o = y - d[k];
+                    d[k] = y;
+                    out[g][j] = o;
+                    written[g][j] = (in.template at<kForm>(g, j) + o * loop[g][kFeedbackColumn]) *
+                                    motion[g][kRingGainColumn];
+                }
             }
-        }
-        for (uint32_t k = 0; k < K; ++k) dc[g0 + k] = d[k];
-    });
+            for (uint32_t k = 0; k < K; ++k) dc[g0 + k] = d[k];
+        });
+    };
+    switch (in.form) {
+        case InputForm::Filtered: feedbackLoop(std::integral_constant<InputForm, InputForm::Filtered>()); break;
+        case InputForm::Quarter: feedbackLoop(std::integral_constant<InputForm, InputForm::Quarter>()); break;
+        case InputForm::Plain: feedbackLoop(std::integral_constant<InputForm, InputForm::Plain>()); break;
+    }
 
     // Running state back into the units. writeIndex stays below 32000 - 16
     // in an admitted block, so it advances without a carry or a wrap.
@@ -412,6 +448,7 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
 
     // Ring writes per unit, all before any tap reads.
     for (uint32_t g = 0; g < vectors; ++g) {
+#pragma GCC unroll 4
         for (uint32_t t = 0; t < kSamples / W; ++t) {
             F tile[W];
 #pragma GCC unroll 16
@@ -438,6 +475,7 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
         tapB[k] = tapEntries(unit.ring, start, bank.tapOffsetB[u], spareB[k]);
     }
     for (uint32_t g = 0; g < vectors; ++g) {
+#pragma GCC unroll 4
         for (uint32_t t = 0; t < kSamples / W; ++t) {
             F tile[W];
 #pragma GCC unroll 16
@@ -520,7 +558,13 @@ void runVectorUnits(const VectorUnitJob& job) {
         bool needsReload = false;
         for (uint32_t g = 0; g < lanes.vectors; ++g) {
             const uint32_t fits = fittingLanes(lanes, g, needsReload);
-            for (uint32_t i = 0; i < V::W && g * V::W + i < visited; ++i) {
+            const uint32_t inUse = visited - g * V::W < V::W ? visited - g * V::W : V::W;
+            const uint32_t all = (uint32_t)((uint64_t{1} << inUse) - 1);
+            if ((fits & all) == all && kept == g * V::W) {  // the usual case: every lane stays where it is
+                kept += inUse;
+                continue;
+            }
+            for (uint32_t i = 0; i < inUse; ++i) {
                 const uint32_t k = g * V::W + i;
                 if ((fits >> i & 1u) != 0) {
                     lanes.index[kept] = lanes.index[k];
