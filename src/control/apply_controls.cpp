@@ -28,8 +28,23 @@ RoutingMode routingModeFromPort(float value) {
     return static_cast<RoutingMode>(static_cast<uint32_t>(truncateToU64(value)));
 }
 
-// Writes a changed port's field and runs the recomputations that depend on it.
-void applyPort(EngineState& engine, uint32_t port, float value) {
+// The recomputations of filter poles, input gains and modulation, asked for
+// by port 6 and by the ports that set their ranges. Each is a function of
+// bank fields alone and writes nothing any other recomputation reads, and
+// all who ask come at or after port 6, so under one unit count: running it
+// once after the last port leaves the very state that running it for every
+// asking port would. Lengths and feedback gains are not deferred: a length
+// request posted in between, the random generator and a count change in
+// between all make their order matter.
+struct DeferredRecomputations {
+    bool filterPoles = false;
+    bool inputGains = false;
+    bool modulation = false;
+};
+
+// Writes a changed port's field and runs (or defers) the recomputations
+// that depend on it.
+void applyPort(EngineState& engine, uint32_t port, float value, DeferredRecomputations& later) {
     UnitBank& bank = engine.bank;
     switch (port) {
         case PortDecayFirst: bank.decayFirst = value; updateFeedbackGains(bank); break;
@@ -37,9 +52,7 @@ void applyPort(EngineState& engine, uint32_t port, float value) {
         case PortUnitCount:
             setUnitCount(bank, value);
             updateUnitLengths(bank);
-            updateFilterPoles(bank);
-            updateInputGains(bank);
-            updateModulation(bank);
+            later.filterPoles = later.inputGains = later.modulation = true;
             break;
         case PortSizeFirst: bank.sizeFirst = value; updateUnitLengths(bank); break;
         case PortSizeLast: bank.sizeLast = value; updateUnitLengths(bank); break;
@@ -47,34 +60,42 @@ void applyPort(EngineState& engine, uint32_t port, float value) {
         case PortSizeCurve: bank.distributionCurve = curveExponent(value); updateUnitLengths(bank); break;
         case PortStereo: engine.stereoOutput = value != 0.0f; break;
         case PortRouting: bank.routingMode = routingModeFromPort(value); break;
-        case PortInputGainFirst: bank.inputGainFirst = value; updateInputGains(bank); break;
-        case PortInputGainLast: bank.inputGainLast = value; updateInputGains(bank); break;
-        case PortCutoffFirst: bank.cutoffFirst = value; updateFilterPoles(bank); break;
-        case PortCutoffLast: bank.cutoffLast = value; updateFilterPoles(bank); break;
+        case PortInputGainFirst: bank.inputGainFirst = value; later.inputGains = true; break;
+        case PortInputGainLast: bank.inputGainLast = value; later.inputGains = true; break;
+        case PortCutoffFirst: bank.cutoffFirst = value; later.filterPoles = true; break;
+        case PortCutoffLast: bank.cutoffLast = value; later.filterPoles = true; break;
         case PortFilterType: bank.filterType = truncateToI32(value); break;
-        case PortResonance: bank.ladderResonance = value * kResonanceScale; updateFilterPoles(bank); break;
-        case PortModDepthFirst: bank.modDepthFirst = value * kPercent; updateModulation(bank); break;
-        case PortModDepthLast: bank.modDepthLast = value * kPercent; updateModulation(bank); break;
-        case PortModRateFirst: bank.modRateFirst = value; updateModulation(bank); break;
-        case PortModRateLast: bank.modRateLast = value; updateModulation(bank); break;
+        case PortResonance: bank.ladderResonance = value * kResonanceScale; later.filterPoles = true; break;
+        case PortModDepthFirst: bank.modDepthFirst = value * kPercent; later.modulation = true; break;
+        case PortModDepthLast: bank.modDepthLast = value * kPercent; later.modulation = true; break;
+        case PortModRateFirst: bank.modRateFirst = value; later.modulation = true; break;
+        case PortModRateLast: bank.modRateLast = value; later.modulation = true; break;
         default: break;
     }
 }
 
-void applySlots(PluginInstance& self, ControlSlot* slots, uint32_t firstPort, uint32_t slotCount) {
+void applySlots(PluginInstance& self, ControlSlot* slots, uint32_t firstPort, uint32_t slotCount,
+                DeferredRecomputations& later) {
     for (uint32_t i = 0; i < slotCount; ++i) {
-        if (takeChange(*slots[i].port, slots[i].cached)) applyPort(*self.engine, firstPort + i, slots[i].cached);
+        if (takeChange(*slots[i].port, slots[i].cached))
+            applyPort(*self.engine, firstPort + i, slots[i].cached, later);
     }
 }
 
 }  // namespace
 
 // Ports in ascending order, each one completely before the next, so that
-// later recomputations see the fields earlier ports left behind. Ports 3 and
-// 11 only move their smoother's target, which is also their cache.
+// later recomputations see the fields earlier ports left behind (but for
+// the deferred ones, which see the same fields at the end). Ports 3 and 11
+// only move their smoother's target, which is also their cache.
 void applyControlChanges(PluginInstance& self) {
+    DeferredRecomputations later;
     takeChange(*self.mixPort * kPercent, self.mixSmoother.target);
-    applySlots(self, self.slotsDecayToCurve, PortDecayFirst, PortSizeCurve - PortDecayFirst + 1);
+    applySlots(self, self.slotsDecayToCurve, PortDecayFirst, PortSizeCurve - PortDecayFirst + 1, later);
     takeChange(*self.diffusionPort, self.diffusionSmoother.target);
-    applySlots(self, self.slotsStereoToModRate, PortStereo, PortModRateLast - PortStereo + 1);
+    applySlots(self, self.slotsStereoToModRate, PortStereo, PortModRateLast - PortStereo + 1, later);
+    UnitBank& bank = self.engine->bank;
+    if (later.filterPoles) updateFilterPoles(bank);
+    if (later.inputGains) updateInputGains(bank);
+    if (later.modulation) updateModulation(bank);
 }
