@@ -24,9 +24,8 @@
 // back for the first count rows), addToLowWord(v, k) (adds k to the integer
 // held in each lane's bits), and, when kTable > 0, truncate(r, whole) and
 // interpolate(window, r, base): window[i - base] + f * (window[i + 1 - base]
-// - window[i - base]) per lane, with i = trunc(r) and f = r - i; when
-// kTable is 0, split(r, whole) storing trunc(r) in whole and returning
-// r - trunc(r).
+// - window[i - base]) per lane, with i = trunc(r) and f = r - i; and
+// split(r, whole), storing trunc(r) in whole and returning r - trunc(r).
 #pragma once
 
 #include <stddef.h>
@@ -222,6 +221,23 @@ void prepareInput(const VectorUnitJob& job, const Lanes<V>& lanes, LaneInput<V>&
 
 // ---- Ring reads.
 
+// True when every lane of vector g reads without modulation at speed 1:
+// then sample j's position is exactly r_0 + j (no rounding while the read
+// pointer stays within one binade, i.e. below the next power of two), so
+// sample j reads entries i_0 + j and i_0 + j + 1 with r_0's fraction.
+template <class V>
+bool readsRunOn(const Lanes<V>& lanes, uint32_t g) {
+    using F = typename V::F;
+    using I = typename V::I;
+    const F start = lanes.loop[g][kReadPhaseColumn];
+    const F last = start + (float)(kSamples + 1);  // the last position read
+    const uint32_t lanesInUse = lanes.count - g * V::W < V::W ? lanes.count - g * V::W : V::W;
+    const uint32_t wanted = (uint32_t)((uint64_t{1} << lanesInUse) - 1);
+    const uint32_t runOn = V::laneBits((lanes.motion[g][kDepthColumn] == 0.0f) & (lanes.motion[g][kSpeedColumn] == 1.0f) &
+                                       (start >= 1.0f) & (((I)start >> 23) == ((I)last >> 23)));
+    return (runOn & wanted) == wanted;
+}
+
 // Interpolated ring reads at the positions r.
 template <class V>
 void readRingLanes(const Lanes<V>& lanes, const typename Lanes<V>::Block& r, typename Lanes<V>::Block& v) {
@@ -229,6 +245,26 @@ void readRingLanes(const Lanes<V>& lanes, const typename Lanes<V>::Block& r, typ
     constexpr uint32_t W = V::W;
     for (uint32_t g = 0; g < lanes.vectors; ++g) {
         if constexpr (V::kTable > 0) {
+            if (readsRunOn(lanes, g)) {
+                // One fraction and two contiguous runs of the ring per unit.
+                alignas(64) int32_t first[W];
+                alignas(64) float fraction[W];
+                V::store(fraction, V::split(r[g][0], first));
+#pragma GCC unroll 4
+                for (uint32_t t = 0; t < kSamples / W; ++t) {
+                    F tile[W];
+#pragma GCC unroll 16
+                    for (uint32_t i = 0; i < W; ++i) {
+                        const float* at = lanes.unit[g * W + i]->ring + first[i] + t * W;
+                        const F a = V::loadu(at);
+                        tile[i] = a + V::set1(fraction[i]) * (V::loadu(at + 1) - a);
+                    }
+                    V::transpose(tile);
+#pragma GCC unroll 16
+                    for (uint32_t i = 0; i < W; ++i) v[g][t * W + i] = tile[i];
+                }
+                continue;
+            }
             // Per unit and tile of W samples, a window of kTable entries from
             // the lowest read position on, looked up by lane. Positions lie in
             // [1, 32000); the window stays inside the ring's storage.

@@ -67,6 +67,12 @@ struct YmmLanes {
     static void truncate(F r, int32_t* whole) {
         _mm256_store_si256(reinterpret_cast<__m256i*>(whole), _mm256_cvttps_epi32(r));
     }
+    // Positions lie in [1, 32000): truncation is exact and so is r - trunc(r).
+    static F split(F r, int32_t* whole) {
+        const __m256i i = _mm256_cvttps_epi32(r);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(whole), i);
+        return r - _mm256_cvtepi32_ps(i);
+    }
 
     static F interpolate(const float* window, F r, int32_t base) {
         const __m256i whole = _mm256_cvttps_epi32(r);

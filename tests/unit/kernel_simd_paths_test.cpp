@@ -33,7 +33,9 @@ void seedBank(UnitBank& bank, std::mt19937& rng) {
         if (u.readPhase >= 32000.0f) u.readPhase -= 32000.0f;
         u.feedback = 0.5f + 0.45f * unit(rng);
         u.decayMs = 200.0f + 2000.0f * unit(rng);
-        u.modDepth = kDepths[k % 5];
+        // The first units unmodulated, so that whole vectors of them read
+        // straight runs of their rings.
+        u.modDepth = k < 24 ? 0.0f : kDepths[k % 5];
         u.lfoIncrement = kSteps[k % 6];
         u.lfoPhase = 2.0f * unit(rng) - 1.0f;
         u.dcState = 0.1f * unit(rng);
@@ -136,3 +138,25 @@ TEST_P(VectorPath, UnitBankMatchesTheOracleBitForBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(KernelSimd, VectorPath, ::testing::ValuesIn(kVectorPaths), pathName);
+
+// Unmodulated units read straight runs of their rings, until the read
+// pointer crosses a power of two: there its finest fraction bit rounds
+// away and the positions are no longer r_0 + j.
+TEST_P(VectorPath, ReadPointerCrossingAPowerOfTwoKeepsItsRounding) {
+    EngineFloatModeScope mode;
+    EnginePtr fast = makeEngine();
+    std::mt19937 rng(3);
+    seedBank(fast->bank, rng);
+    for (uint64_t k = 0; k < kMaxUnits; ++k) {
+        ChainUnit& u = fast->bank.units[k];
+        u.modDepth = 0.0f;
+        // Fractions down to 2^-10, the finest below 16384 and half of one above.
+        const float below = 16384.0f - (float)(k % 24) - (float)(1 + 2 * (k % 7)) / 1024.0f;
+        u.readPhase = below;
+        u.writeIndex = 16384 + 5000 + k;
+    }
+    EnginePtr oracle = cloneEngine(*fast);
+    const auto shapeOf = [](int, std::mt19937&) { return BlockShape{kBlockLength, 0, kMaxUnits, 1}; };
+    runAgainstOracle(*fast, *oracle, GetParam(), 4, rng, [](UnitBank&, std::mt19937&, int) {}, shapeOf,
+                     [](const UnitBank&, const BlockShape&) {});
+}
