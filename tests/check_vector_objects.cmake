@@ -6,7 +6,7 @@
 # the linker keeps for the baseline code too, and fault on an older CPU.
 set(checked 0)
 foreach(object IN LISTS OBJECTS)
-  if(NOT object MATCHES "unit_pack_(avx[0-9]+)\\.cpp\\.o(bj)?$")
+  if(NOT object MATCHES "vector_kernel_(avx[0-9]+)\\.cpp\\.o(bj)?$")
     continue()
   endif()
   execute_process(COMMAND ${NM} --defined-only -C "${object}" OUTPUT_VARIABLE symbols RESULT_VARIABLE result)

@@ -28,7 +28,7 @@ __attribute__((always_inline)) inline void transpose8x8(__m256* r) {
     r[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
 }
 
-// The vector traits of unit_pack_kernel.h for eight lanes, but for the
+// The vector traits of vector_kernel.h for eight lanes, but for the
 // ring lookup (lookup(window, idx): window[idx] for idx in [0, 16)), which
 // the instruction set at hand supplies in Lookup.
 template <class Lookup>

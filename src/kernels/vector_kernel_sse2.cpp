@@ -5,7 +5,7 @@
 
 #include <emmintrin.h>
 
-#include "kernels/unit_pack_kernel.h"
+#include "kernels/vector_kernel.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ struct Sse2 {
     static constexpr uint32_t kGroup = 2;
     static constexpr uint32_t kTile = 4;
     static constexpr uint32_t kTable = 0;
-    // The plain vector type (see unit_pack_avx2.cpp).
+    // The plain vector type (see vector_kernel_avx2.cpp).
     typedef float F __attribute__((vector_size(16)));
     typedef int32_t I __attribute__((vector_size(16)));
 

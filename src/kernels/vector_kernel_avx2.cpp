@@ -10,7 +10,7 @@
 
 #include <immintrin.h>
 
-#include "kernels/unit_pack_kernel.h"
+#include "kernels/vector_kernel.h"
 #include "kernels/ymm_lanes.h"
 
 namespace {

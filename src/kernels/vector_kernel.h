@@ -14,18 +14,21 @@
 // units' records reach the lanes, and go back, as windows of eight
 // consecutive floats, transposed.
 //
-// V provides: W (lanes), kGroup (vectors whose short chains run together),
-// kTile and kTable (samples per lookup and entries
-// per lookup window, 0 for none), F and I (float and int32 vectors, with
-// the compiler's operators), laneBits(mask) (one bit per lane), load/store (aligned),
-// loadu/storeu, set1, abs, min, transpose (W x W, in place),
-// loadColumns8(rows, cols) and storeColumns8(cols, rows, count) (eight
-// consecutive floats at each of W row pointers, as eight lane vectors, and
-// back for the first count rows), addToLowWord(v, k) (adds k to the integer
-// held in each lane's bits), and, when kTable > 0, truncate(r, whole) and
-// interpolate(window, r, base): window[i - base] + f * (window[i + 1 - base]
-// - window[i - base]) per lane, with i = trunc(r) and f = r - i; and
-// split(r, whole), storing trunc(r) in whole and returning r - trunc(r).
+// V, the vector traits, provides:
+// - W, the lanes per vector; kGroup, the vectors whose short chains run
+//   together in registers; kTile and kTable, the samples per ring lookup
+//   and the entries of its window (0: no lookup instruction);
+// - F and I, the float and int32 vectors (with the compiler's operators),
+//   laneBits(mask) (one bit per lane), load/store (aligned), loadu/storeu,
+//   set1, abs, min, transpose (W x W, in place);
+// - loadColumns8(rows, cols) and storeColumns8(cols, rows, count): eight
+//   consecutive floats at each of W row pointers as eight lane vectors,
+//   and back for the first count rows; addToLowWord(v, k), which adds k to
+//   the integer held in each lane's bits;
+// - split(r, whole): stores trunc(r) in whole and returns r - trunc(r);
+// - with kTable > 0, truncate(r, whole) and interpolate(window, r, base):
+//   window[i - base] + f * (window[i + 1 - base] - window[i - base]) per
+//   lane, with i = trunc(r) and f = r - i.
 #pragma once
 
 #include <stddef.h>
