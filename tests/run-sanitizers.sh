@@ -27,4 +27,4 @@ thread=$prefix-thread
 rm -rf "$thread"
 cmake -S "$root" -B "$thread" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZT_SANITIZE=thread -DZT_BUILD_BENCHMARKS=OFF
 cmake --build "$thread" -j"$jobs" --target zt_unit_tests
-"$thread/tests/zt_unit_tests" --gtest_filter='HardenThreads.*'
+(cd "$thread" && ctest --output-on-failure -R '^HardenThreads\.')
