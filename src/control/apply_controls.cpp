@@ -29,14 +29,17 @@ RoutingMode routingModeFromPort(float value) {
 }
 
 // The recomputations of filter poles, input gains and modulation, asked for
-// by port 6 and by the ports that set their ranges. Each is a function of
-// bank fields alone and writes nothing any other recomputation reads, and
-// all who ask come at or after port 6, so under one unit count: running it
-// once after the last port leaves the very state that running it for every
-// asking port would. Lengths and feedback gains are not deferred: a length
-// request posted in between, the random generator and a count change in
-// between all make their order matter.
+// by port 6 and by the ports that set their ranges, and those of the
+// feedback gains that follow new lengths (ports 6 to 10). Each is a
+// function of bank fields and unit fields that no port writes, writes
+// nothing any other recomputation reads, and all who ask come at or after
+// port 6, so under one unit count: running it once after the last port
+// leaves the very state that running it for every asking port would. The
+// lengths themselves are not deferred (a request posted in between and the
+// random generator make their order matter), nor are the feedback gains of
+// ports 4 and 5, which may run under another count than port 6 sets.
 struct DeferredRecomputations {
+    bool feedbackGains = false;
     bool filterPoles = false;
     bool inputGains = false;
     bool modulation = false;
@@ -51,13 +54,21 @@ void applyPort(EngineState& engine, uint32_t port, float value, DeferredRecomput
         case PortDecayLast: bank.decayLast = value; updateFeedbackGains(bank); break;
         case PortUnitCount:
             setUnitCount(bank, value);
-            updateUnitLengths(bank);
-            later.filterPoles = later.inputGains = later.modulation = true;
+            postUnitLengths(bank);
+            later.feedbackGains = later.filterPoles = later.inputGains = later.modulation = true;
             break;
-        case PortSizeFirst: bank.sizeFirst = value; updateUnitLengths(bank); break;
-        case PortSizeLast: bank.sizeLast = value; updateUnitLengths(bank); break;
-        case PortSizeJitter: bank.lengthJitter = value * kPercent; updateUnitLengths(bank); break;
-        case PortSizeCurve: bank.distributionCurve = curveExponent(value); updateUnitLengths(bank); break;
+        case PortSizeFirst: bank.sizeFirst = value; postUnitLengths(bank); later.feedbackGains = true; break;
+        case PortSizeLast: bank.sizeLast = value; postUnitLengths(bank); later.feedbackGains = true; break;
+        case PortSizeJitter:
+            bank.lengthJitter = value * kPercent;
+            postUnitLengths(bank);
+            later.feedbackGains = true;
+            break;
+        case PortSizeCurve:
+            bank.distributionCurve = curveExponent(value);
+            postUnitLengths(bank);
+            later.feedbackGains = true;
+            break;
         case PortStereo: engine.stereoOutput = value != 0.0f; break;
         case PortRouting: bank.routingMode = routingModeFromPort(value); break;
         case PortInputGainFirst: bank.inputGainFirst = value; later.inputGains = true; break;
@@ -95,6 +106,7 @@ void applyControlChanges(PluginInstance& self) {
     takeChange(*self.diffusionPort, self.diffusionSmoother.target);
     applySlots(self, self.slotsStereoToModRate, PortStereo, PortModRateLast - PortStereo + 1, later);
     UnitBank& bank = self.engine->bank;
+    if (later.feedbackGains) updateFeedbackGains(bank);
     if (later.filterPoles) updateFilterPoles(bank);
     if (later.inputGains) updateInputGains(bank);
     if (later.modulation) updateModulation(bank);

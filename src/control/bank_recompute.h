@@ -6,7 +6,9 @@
 
 // unitCount from a port value: truncated, 0 gives 1, at most kMaxUnits.
 void setUnitCount(UnitBank& bank, float value);
-// Posts new loop lengths, redraws the taps, then updates the feedback gains.
+// Posts new loop lengths and redraws the taps.
+void postUnitLengths(UnitBank& bank);
+// postUnitLengths, then updateFeedbackGains.
 void updateUnitLengths(UnitBank& bank);
 // Decay times and loop gains from each unit's current length.
 void updateFeedbackGains(UnitBank& bank);

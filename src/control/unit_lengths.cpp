@@ -22,7 +22,7 @@ void setUnitCount(UnitBank& bank, float value) {
     bank.unitCount = count == 0 ? 1 : count > kMaxUnits ? kMaxUnits : count;
 }
 
-void updateUnitLengths(UnitBank& bank) {
+void postUnitLengths(UnitBank& bank) {
     const uint64_t count = bank.unitCount;
     // Seeding with the count makes a set of controls give the same lengths
     // and taps whichever port started the recomputation.
@@ -44,5 +44,9 @@ void updateUnitLengths(UnitBank& bank) {
         bank.tapOffsetA[k] = drawTapOffset(floatLength);
         bank.tapOffsetB[k] = drawTapOffset(floatLength);
     }
+}
+
+void updateUnitLengths(UnitBank& bank) {
+    postUnitLengths(bank);
     updateFeedbackGains(bank);
 }
