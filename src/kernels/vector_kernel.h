@@ -59,6 +59,8 @@ struct Lanes {
 
     uint32_t count;
     uint32_t vectors;
+    bool everyUnit;  // every visited unit is in the lanes: lane k holds row k
+    bool gliding;    // some lane's unit glides
     Columns loop;    // the loop and motion windows of every unit, see below
     Columns motion;
     uint32_t index[kLanes];  // unit index
@@ -475,7 +477,7 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
     storeColumns(lanes, motion, motionWindow);
     alignas(64) float lastReads[Lanes<V>::kLanes];
     for (uint32_t g = 0; g < vectors; ++g) V::store(lastReads + g * W, lastReadPhase[g]);
-    for (uint32_t k = 0; k < lanes.count; ++k) {
+    for (uint32_t k = 0; k < lanes.count && lanes.gliding; ++k) {
         ChainUnit& unit = *lanes.unit[k];
         // A glide measures the loop every sample; the last measure stays.
         if (unit.gliding) {
@@ -502,6 +504,9 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
     }
 
     // Taps, then each unit's contribution to the sums: main + tap.
+    static_assert(W % 2 == 0, "rows of a lane's parity");
+    if (lanes.everyUnit)
+        for (uint32_t t = 0; t < kSamples / W; ++t) sums.next[t] = lanes.count;
     const float* tapA[Lanes<V>::kLanes];
     const float* tapB[Lanes<V>::kLanes];
     alignas(64) float spareA[kMaxUnits][kSamples];
@@ -523,8 +528,14 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
 #pragma GCC unroll 16
             for (uint32_t i = 0; i < W; ++i) {
                 const uint32_t k = g * W + i;
-                if (k < lanes.count)
-                    sums.add(job, t, lanes.row[k], tile[i] + V::loadu(tapA[k] + t * W), tile[i] + V::loadu(tapB[k] + t * W));
+                if (k >= lanes.count) break;
+                const F left = tile[i] + V::loadu(tapA[k] + t * W);
+                const F right = tile[i] + V::loadu(tapB[k] + t * W);
+                if (lanes.everyUnit) {
+                    sums.take(t, i, left, right);  // row k, of the parity of i as W is even
+                } else {
+                    sums.add(job, t, lanes.row[k], left, right);
+                }
             }
         }
     }
@@ -547,7 +558,7 @@ void fillLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
 // request waiting takes it here when the block then fits (its window in the
 // lanes is stale then, and needsReload is set).
 template <class V>
-uint32_t fittingLanes(const Lanes<V>& lanes, uint32_t g, bool& needsReload) {
+uint32_t fittingLanes(Lanes<V>& lanes, uint32_t g, bool& needsReload) {
     using F = typename V::F;
     using I = typename V::I;
     const F(&loop)[8] = lanes.loop[g];
@@ -574,6 +585,7 @@ uint32_t fittingLanes(const Lanes<V>& lanes, uint32_t g, bool& needsReload) {
             needsReload = needsReload || taken;
         }
         if (!lengthFits) fits &= ~(1u << i);
+        if (unit.gliding && (fits >> i & 1u) != 0) lanes.gliding = true;
     }
     return fits;
 }
@@ -591,6 +603,7 @@ void runVectorUnits(const VectorUnitJob& job) {
         lanes.index[row] = (uint32_t)(job.first + job.stride * row);
         lanes.row[row] = row;
     }
+    lanes.gliding = false;
     if (visited > 0) {
         fillLanes(job, lanes);
         uint32_t kept = 0;
@@ -618,6 +631,7 @@ void runVectorUnits(const VectorUnitJob& job) {
             lanes.count = kept;
             if (kept > 0) fillLanes(job, lanes);
         }
+        lanes.everyUnit = lanes.count == visited;
         if (lanes.count > 0) runLanes(job, lanes, sums);
     }
     sums.finish(job, visited);
