@@ -314,6 +314,30 @@ void readRingLanes(const Lanes<V>& lanes, const typename Lanes<V>::Block& r, typ
     }
 }
 
+// ---- Per unit: tiles of a lane block, transposed.
+
+// Hands each unit in the lanes its W samples of each tile of a lane block:
+// use(k, t, samples) with samples t * W .. t * W + W - 1 of lane k, the
+// lanes of each tile in order.
+template <class V, class Use>
+void forEachUnitTile(const Lanes<V>& lanes, const typename Lanes<V>::Block& block, Use use) {
+    constexpr uint32_t W = V::W;
+    for (uint32_t g = 0; g < lanes.vectors; ++g) {
+#pragma GCC unroll 4
+        for (uint32_t t = 0; t < kSamples / W; ++t) {
+            typename V::F tile[W];
+#pragma GCC unroll 16
+            for (uint32_t i = 0; i < W; ++i) tile[i] = block[g][t * W + i];
+            V::transpose(tile);
+#pragma GCC unroll 16
+            for (uint32_t i = 0; i < W; ++i) {
+                if (g * W + i >= lanes.count) break;
+                use(g * W + i, t, tile[i]);
+            }
+        }
+    }
+}
+
 // ---- Taps.
 
 // x mod 32000 for x < 3 * 32000.
@@ -488,23 +512,11 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
     }
 
     // Ring writes per unit, all before any tap reads.
-    for (uint32_t g = 0; g < vectors; ++g) {
-#pragma GCC unroll 4
-        for (uint32_t t = 0; t < kSamples / W; ++t) {
-            F tile[W];
-#pragma GCC unroll 16
-            for (uint32_t i = 0; i < W; ++i) tile[i] = written[g][t * W + i];
-            V::transpose(tile);
-#pragma GCC unroll 16
-            for (uint32_t i = 0; i < W; ++i) {
-                const uint32_t k = g * W + i;
-                if (k < lanes.count) V::storeu(lanes.unit[k]->ring + lanes.blockStart[k] + t * W, tile[i]);
-            }
-        }
-    }
+    forEachUnitTile(lanes, written, [&](uint32_t k, uint32_t t, F samples) {
+        V::storeu(lanes.unit[k]->ring + lanes.blockStart[k] + t * W, samples);
+    });
 
     // Taps, then each unit's contribution to the sums: main + tap.
-    static_assert(W % 2 == 0, "rows of a lane's parity");
     if (lanes.everyUnit)
         for (uint32_t t = 0; t < kSamples / W; ++t) sums.next[t] = lanes.count;
     const float* tapA[Lanes<V>::kLanes];
@@ -518,27 +530,15 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
         tapA[k] = tapEntries(unit.ring, start, bank.tapOffsetA[u], spareA[k]);
         tapB[k] = tapEntries(unit.ring, start, bank.tapOffsetB[u], spareB[k]);
     }
-    for (uint32_t g = 0; g < vectors; ++g) {
-#pragma GCC unroll 4
-        for (uint32_t t = 0; t < kSamples / W; ++t) {
-            F tile[W];
-#pragma GCC unroll 16
-            for (uint32_t i = 0; i < W; ++i) tile[i] = out[g][t * W + i];
-            V::transpose(tile);
-#pragma GCC unroll 16
-            for (uint32_t i = 0; i < W; ++i) {
-                const uint32_t k = g * W + i;
-                if (k >= lanes.count) break;
-                const F left = tile[i] + V::loadu(tapA[k] + t * W);
-                const F right = tile[i] + V::loadu(tapB[k] + t * W);
-                if (lanes.everyUnit) {
-                    sums.take(t, i, left, right);  // row k, of the parity of i as W is even
-                } else {
-                    sums.add(job, t, lanes.row[k], left, right);
-                }
-            }
+    forEachUnitTile(lanes, out, [&](uint32_t k, uint32_t t, F main) {
+        const F left = main + V::loadu(tapA[k] + t * W);
+        const F right = main + V::loadu(tapB[k] + t * W);
+        if (lanes.everyUnit) {
+            sums.take(t, k, left, right);  // lane k holds row k
+        } else {
+            sums.add(job, t, lanes.row[k], left, right);
         }
-    }
+    });
 }
 
 // The lanes of the units in lanes.index, with their windows.
