@@ -2,9 +2,11 @@
 // at 48000 in calls of 256 samples, for named settings, on the oracle path
 // and on each vector path; then the control stage alone and the stages of
 // the block loop on their own. At the end a summary table gives the medians
-// and the ratios, all from this one run on this one machine.
+// and the ratios, all from this one run on this one machine. With other
+// work on the machine, interleave the repetitions:
 //
-//   zt_bench --benchmark_repetitions=5 [--benchmark_filter=plugin/]
+//   zt_bench --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true
+//            --benchmark_report_aggregates_only=true [--benchmark_filter=plugin/]
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <string.h>
