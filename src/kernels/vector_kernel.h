@@ -519,16 +519,16 @@ void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
     // Taps, then each unit's contribution to the sums: main + tap.
     if (lanes.everyUnit)
         for (uint32_t t = 0; t < kSamples / W; ++t) sums.next[t] = lanes.count;
+    // A tap that wraps is copied into the unit's own rows of the job, which
+    // the lanes do not use otherwise.
     const float* tapA[Lanes<V>::kLanes];
     const float* tapB[Lanes<V>::kLanes];
-    alignas(64) float spareA[kMaxUnits][kSamples];
-    alignas(64) float spareB[kMaxUnits][kSamples];
     for (uint32_t k = 0; k < lanes.count; ++k) {
         const ChainUnit& unit = *lanes.unit[k];
         const uint64_t start = lanes.blockStart[k];
         const uint32_t u = lanes.index[k];
-        tapA[k] = tapEntries(unit.ring, start, bank.tapOffsetA[u], spareA[k]);
-        tapB[k] = tapEntries(unit.ring, start, bank.tapOffsetB[u], spareB[k]);
+        tapA[k] = tapEntries(unit.ring, start, bank.tapOffsetA[u], job.left[lanes.row[k]]);
+        tapB[k] = tapEntries(unit.ring, start, bank.tapOffsetB[u], job.right[lanes.row[k]]);
     }
     forEachUnitTile(lanes, out, [&](uint32_t k, uint32_t t, F main) {
         const F left = main + V::loadu(tapA[k] + t * W);

@@ -17,7 +17,8 @@ struct VectorUnitJob {
     // same results, into its two rows.
     void (*runAlone)(UnitBank& bank, uint64_t unit, const float* input, float* left, float* right);
     // Per visited unit in order, room for its main output plus tap A
-    // (left) and plus tap B (right); filled for the units run on their own.
+    // (left) and plus tap B (right); filled for the units run on their own
+    // (the kernels may use the others' as scratch).
     float (*left)[kBlockLength];
     float (*right)[kBlockLength];
     // Out: the rows added, subtracted, added, ... in visiting order.
