@@ -29,8 +29,9 @@ bool kernelPathSupported(KernelPath path) {
             __builtin_cpu_init();
             return __builtin_cpu_supports("avx2");
         case KernelPath::Avx512:
+            // The kernel's 256-bit lanes need the VL extension (not on Xeon Phi).
             __builtin_cpu_init();
-            return __builtin_cpu_supports("avx512f");
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
 #endif
         default:
             return false;

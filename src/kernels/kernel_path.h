@@ -11,7 +11,8 @@ enum class KernelPath : uint8_t {
     // One unit at a time; blocks without events skip the per-sample tests.
     // The portable path.
     Scalar,
-    // Units in quiet blocks run 4, 8 or 16 to a vector; the rest as Scalar.
+    // Units in quiet blocks run 4 (SSE2) or 8 (AVX2, AVX-512 with its VL
+    // extension) to a vector; the rest as Scalar.
     Sse2,
     Avx2,
     Avx512,
