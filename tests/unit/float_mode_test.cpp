@@ -9,22 +9,6 @@
 
 #include "support/mxcsr_bits.h"
 
-namespace {
-
-// Restores the test thread's control word whatever a test does to it.
-struct ControlWordGuard {
-    uint32_t saved = _mm_getcsr();
-    ~ControlWordGuard() { _mm_setcsr(saved); }
-};
-
-float subnormalProduct() {
-    volatile float tiny = 1.0e-30f;
-    volatile float scale = 1.0e-10f;
-    return tiny * scale;
-}
-
-}  // namespace
-
 // A caller whose mode differs in every respect the engine cares about:
 // rounding toward zero, denormals-are-zero on, flush-to-zero off, one
 // exception unmasked and some sticky flags raised.

@@ -17,17 +17,6 @@
 
 namespace {
 
-struct ControlWordGuard {
-    uint32_t saved = _mm_getcsr();
-    ~ControlWordGuard() { _mm_setcsr(saved); }
-};
-
-float subnormalProduct() {
-    volatile float tiny = 1.0e-30f;
-    volatile float scale = 1.0e-10f;
-    return tiny * scale;
-}
-
 struct Case {
     float routing, filter, decay;
 };
