@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "engine/engine_state.h"
+#include "engine/float_bits.h"
 #include "engine/prime_length.h"
 
 namespace {
@@ -9,12 +10,6 @@ namespace {
 // Delay times of the four diffusers: 211/48, 163/48, 563/48 and 409/48 ms,
 // which land on the prime lengths 211, 163, 563 and 409 at 48 kHz.
 const float kDiffuserDelayMs[kDiffuserCount] = {4.3958330f, 3.3958333f, 11.729167f, 8.5208330f};
-
-float floatFromBits(uint32_t bits) {
-    float value;
-    memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 void setDiffuserDefaults(Diffuser& d, float delayMs) {
     d.coefficient = 0.75f;

@@ -5,19 +5,10 @@
 #include <string.h>
 
 #include "control/apply_controls.h"
+#include "engine/float_bits.h"
 #include "process/block_loop.h"
 #include "shell/diagnostic_log.h"
 #include "shell/float_mode.h"
-
-namespace {
-
-float floatFromBits(uint32_t bits) {
-    float value;
-    memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-}  // namespace
 
 PluginInstance* createPluginInstance(double hostRate) {
     openDiagnosticLog();
