@@ -18,7 +18,6 @@ constexpr float kTapBase = 0.899999976f;             // 0.9f: taps start at 0.45
 // Feedback for -60 dB after the decay time.
 constexpr float kMillisecond = 0.001f;
 constexpr float kSixtyDecibels = 0.001f;
-constexpr float kLoopGainLimit = 0.99999982f;  // 1 - 3 ulp: the loop gain stays below 1
 
 // Ladder poles: exp(-2 pi f / 48000), the constant one ulp above 2 pi / 48000 in magnitude.
 constexpr float kPoleScale = -0.0001308997f;

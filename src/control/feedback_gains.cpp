@@ -3,15 +3,9 @@
 #include "control/bank_recompute.h"
 #include "control/bank_spread.h"
 #include "control/control_constants.h"
+#include "engine/loop_gain.h"
 
 namespace {
-
-// Held inside [-limit, limit]; NaN gives the limit.
-float clampLoopGain(float gain) {
-    if (gain < -kLoopGainLimit) return -kLoopGainLimit;
-    if (gain <= kLoopGainLimit) return gain;
-    return kLoopGainLimit;
-}
 
 // Loop gain for 60 dB of decay in decayMs around a loop of `length` samples.
 float loopGainForDecay(uint64_t length, float sampleRate, float decayMs) {

@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include "engine/float_to_int.h"
+#include "engine/loop_gain.h"
 #include "kernels/block_bounds.h"
 #include "kernels/unit_constants.h"
 
@@ -150,10 +151,7 @@ void runQuietBlock(ChainUnit& unit, const float* x, float* out, uint32_t n) {
 }  // namespace
 
 float glideEndFeedback(const ChainUnit& unit, uint64_t d) {
-    const float g = powf(0.001f, (float)d / (unit.decayMs * unit.sampleRate * 0.001f));
-    if (g < -kFeedbackLimit) return -kFeedbackLimit;
-    if (g <= kFeedbackLimit) return g;
-    return kFeedbackLimit;
+    return clampLoopGain(powf(0.001f, (float)d / (unit.decayMs * unit.sampleRate * 0.001f)));
 }
 
 bool delayLineIsQuiet(const ChainUnit& unit, uint32_t n) {

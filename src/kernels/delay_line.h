@@ -23,5 +23,5 @@ void runDelayLine(ChainUnit& unit, const float* x, float* out, uint32_t n, Delay
 bool delayLineIsQuiet(const ChainUnit& unit, uint32_t n);
 
 // Loop feedback for a length of d samples: 60 dB of decay in decayMs,
-// limited to +-kFeedbackLimit (NaN gives the upper limit).
+// limited to +-kLoopGainLimit (NaN gives the upper limit).
 float glideEndFeedback(const ChainUnit& unit, uint64_t d);

@@ -10,8 +10,6 @@
 // gain at the Nyquist frequency.
 constexpr float kDcBlockerPole = 0.99687076f;       // 0x3F7F32EC
 constexpr float kDcBlockerInputGain = 0.99843538f;  // 0x3F7F9976
-// Largest loop gain magnitude, three units in the last place below 1.
-constexpr float kFeedbackLimit = 0.99999982f;  // 0x3F7FFFFD
 // Read-pointer speeds while a glide lengthens or shortens the loop.
 constexpr float kLengtheningSpeed = 0.9f;  // loop grows by 0.1 sample per sample
 constexpr float kShorteningSpeed = 1.11f;  // loop shrinks by 0.11 sample per sample

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "control/control_constants.h"
+#include "engine/loop_gain.h"
 
 namespace {
 

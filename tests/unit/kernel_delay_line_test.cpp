@@ -4,6 +4,7 @@
 
 #include "kernel_test_bank.h"
 #include "kernels/delay_line.h"
+#include "engine/loop_gain.h"
 #include "kernels/unit_constants.h"
 
 namespace {
@@ -39,7 +40,7 @@ TEST_F(DelayLine, ConstantsHoldTheirExactSinglePrecisionValues) {
     EXPECT_EQ(bitsOf(kDcBlockerPole), 0x3F7F32ECu);
     EXPECT_EQ(bitsOf(kDcBlockerInputGain), 0x3F7F9976u);
     EXPECT_EQ(kDcBlockerInputGain, (1.0f + kDcBlockerPole) / 2.0f);
-    EXPECT_EQ(bitsOf(kFeedbackLimit), 0x3F7FFFFDu);
+    EXPECT_EQ(bitsOf(kLoopGainLimit), 0x3F7FFFFDu);
     EXPECT_EQ(bitsOf(kLengtheningSpeed), 0x3F666666u);
     EXPECT_EQ(bitsOf(kShorteningSpeed), 0x3F8E147Bu);
 }
@@ -187,9 +188,9 @@ TEST_F(DelayLine, GlideEndFeedbackIsLimitedBelowUnityMagnitude) {
     u.decayMs = 800.0f;
     EXPECT_EQ(bitsOf(glideEndFeedback(u, 301)), bitsOf(powf(0.001f, 301.0f / (800.0f * 48000.0f * 0.001f))));
     u.decayMs = -800.0f;  // gain above 1
-    EXPECT_EQ(glideEndFeedback(u, 301), kFeedbackLimit);
+    EXPECT_EQ(glideEndFeedback(u, 301), kLoopGainLimit);
     u.decayMs = NAN;
-    EXPECT_EQ(glideEndFeedback(u, 301), kFeedbackLimit);
+    EXPECT_EQ(glideEndFeedback(u, 301), kLoopGainLimit);
     u.decayMs = 0.0f;  // infinitely fast decay
     EXPECT_EQ(glideEndFeedback(u, 301), 0.0f);
 }
