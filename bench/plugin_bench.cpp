@@ -18,7 +18,7 @@
 
 #include "bench_host.h"
 #include "kernels/kernel_path.h"
-#include "kernels/unit_range.h"
+#include "kernels/unit_kernel.h"
 #include "process/diffuser_chain.h"
 #include "process/output_mix.h"
 
@@ -140,10 +140,10 @@ void controlStageRun(benchmark::State& state, uint32_t firstPort, uint32_t lastP
 // The stages of the block loop on their own, 16 samples at a time, on the
 // state of a settled instance: the unit bank with the given filter type,
 // the diffusers and the output mix.
-void unitBankRun(benchmark::State& state, int32_t filterType, KernelPath path) {
+void unitBankRun(benchmark::State& state, FilterType filterType, KernelPath path) {
     BenchHost& host = warmHost(kSteadyConfigs[1]);
     UnitBank& bank = host.instance().engine->bank;
-    const int32_t savedType = bank.filterType;
+    const FilterType savedType = bank.filterType;
     bank.filterType = filterType;
     float in[kBlockLength], left[kBlockLength], right[kBlockLength];
     for (auto _ : state) {
@@ -212,7 +212,7 @@ void registerBenchmarks() {
     benchmark::RegisterBenchmark("controls/all", controlStageRun, (uint32_t)PortMix, (uint32_t)PortModRateLast)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("controls/none", controlStageRun, 1u, 0u);
-    for (int32_t type : {0, 4, 3})
+    for (FilterType type : {FilterQuarterLevel, FilterLowPass4, FilterBandPassCascade})
         for (KernelPath path : paths)
             benchmark::RegisterBenchmark(
                 ("stage/units_type" + std::to_string(type) + "/" + kernelPathName(path)).c_str(), unitBankRun, type,

@@ -1,11 +1,12 @@
-// Single-precision constants of the control stage. Each literal is chosen so
-// that the compiler stores exactly the float the results were derived from;
-// control_constants_test checks their bit patterns.
+// Single-precision constants of the control stage. A constant that is the
+// float nearest a number is written as that number; one defined by its bits
+// as a hexadecimal literal. control_constants_test ties each to what it is
+// derived from.
 #pragma once
 
 // Port scalings.
 constexpr float kPercent = 0.01f;                  // percent to fraction
-constexpr float kResonanceScale = 0.0249999985f;   // one step below 0.025f
+constexpr float kResonanceScale = 0x1.999998p-6f;  // one step below 0.025f
 constexpr float kCurveMin = 0.3f;                  // flattest size-curve exponent
 constexpr float kCurveGain = 3.0f;
 
@@ -13,14 +14,10 @@ constexpr float kCurveGain = 3.0f;
 constexpr float kSizeUnitPerSample = 0.0030303029f;  // 1/330: one size unit is rate/330 samples
 constexpr float kJitterDrawScale = 0x1p-32f;         // rand() onto [0, 0.5]
 constexpr float kTapDrawScale = 0x1p-31f;            // rand() onto [0, 1]
-constexpr float kTapBase = 0.899999976f;             // 0.9f: taps start at 0.45 of the length
-
-// Feedback for -60 dB after the decay time.
-constexpr float kMillisecond = 0.001f;
-constexpr float kSixtyDecibels = 0.001f;
+constexpr float kTapBase = 0.9f;                     // taps start at 0.45 of the length
 
 // Ladder poles: exp(-2 pi f / 48000), the constant one ulp above 2 pi / 48000 in magnitude.
-constexpr float kPoleScale = -0.0001308997f;
+constexpr float kPoleScale = -0x1.12843ep-13f;
 constexpr float kOctavesPerNepers = 1.442695f;  // 1 / ln 2
 
 // Modulation.

@@ -1,6 +1,7 @@
+#include "control/filter_poles.h"
+
 #include <math.h>
 
-#include "control/bank_recompute.h"
 #include "control/bank_spread.h"
 #include "control/control_constants.h"
 

@@ -1,7 +1,8 @@
+#include "control/unit_lengths.h"
+
 #include <math.h>
 #include <stdlib.h>
 
-#include "control/bank_recompute.h"
 #include "control/bank_spread.h"
 #include "control/control_constants.h"
 #include "engine/float_to_int.h"
@@ -44,9 +45,4 @@ void postUnitLengths(UnitBank& bank) {
         bank.tapOffsetA[k] = drawTapOffset(floatLength);
         bank.tapOffsetB[k] = drawTapOffset(floatLength);
     }
-}
-
-void updateUnitLengths(UnitBank& bank) {
-    postUnitLengths(bank);
-    updateFeedbackGains(bank);
 }

@@ -65,14 +65,30 @@ struct ChainUnit {
     float ring[kUnitRingStorage];
 };
 
-// 0: all units in parallel; 1: two halves in series; 2: even units, then odd
-// units on their result. Anything else bypasses the bank.
-typedef int32_t RoutingMode;
+// How the bank's units are arranged. Any other value is legal too (a port
+// can give any) and bypasses the bank.
+enum RoutingMode : int32_t {
+    RoutingParallel = 0,  // every unit on the input
+    RoutingSeries = 1,    // the first half, then the second half on its result
+    RoutingEvenOdd = 2,   // the even units, then the odd units on their result
+};
+
+// The units' input filter, one choice for the whole bank. Any other value is
+// legal too and passes the input unfiltered at full level.
+enum FilterType : int32_t {
+    FilterQuarterLevel = 0,     // no filter, a quarter of the level
+    FilterBandPass2 = 1,        // two-pole band-pass
+    FilterBandPass4 = 2,        // four-pole band-pass
+    FilterBandPassCascade = 3,  // the two band-passes in series
+    FilterLowPass4 = 4,         // four-pole low-pass
+    FilterHighPass3 = 5,        // three-pole high-pass
+    FilterPeakingBoost = 6,     // input plus a four-pole band-pass
+};
 
 struct UnitBank {
     float sampleRate;
     uint64_t unitCount;
-    int32_t filterType;
+    FilterType filterType;
     float sizeFirst;
     float sizeLast;
     float cutoffFirst;

@@ -1,7 +1,6 @@
 #include "engine/prime_length.h"
 
 #include <math.h>
-#include <string.h>
 
 #include "engine/float_to_int.h"
 
@@ -74,10 +73,4 @@ uint64_t nextPrimeLength(float samples, uint64_t lowerBound, uint64_t upperBound
     if (candidate > upperBound) candidate = upperBound;
     if (candidate < lowerBound) candidate = lowerBound;
     return candidate;
-}
-
-void sizeDiffuser(Diffuser& diffuser) {
-    const float samples = diffuser.sizingRate * (diffuser.delayMs * 0.001f);
-    diffuser.length = nextPrimeLength(samples, kDiffuserLengthMin, kDiffuserLengthMax);
-    memset(diffuser.ring, 0, sizeof diffuser.ring);
 }

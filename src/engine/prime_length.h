@@ -4,8 +4,6 @@
 
 #include <stdint.h>
 
-#include "engine/engine_state.h"
-
 constexpr uint64_t kUnitLengthMin = 301;
 constexpr uint64_t kUnitLengthMax = 31999;
 constexpr uint64_t kDiffuserLengthMin = 5;
@@ -17,6 +15,3 @@ bool isPrimeCandidate(uint64_t n);
 // Smallest candidate at or above max(trunc(samples), 101), odd, clamped to
 // lowerBound..upperBound after the search.
 uint64_t nextPrimeLength(float samples, uint64_t lowerBound, uint64_t upperBound);
-
-// Sets the diffuser's length from its rate and delay time and clears its ring.
-void sizeDiffuser(Diffuser& diffuser);

@@ -94,7 +94,7 @@ void runFullProcedure(ChainUnit& unit, const float* x, float* out, uint32_t n) {
             if (d == s.targetLength) {
                 s.gliding = false;
                 s.readSpeed = 1.0f;
-                s.feedback = glideEndFeedback(unit, d);
+                s.feedback = glideEndLoopGain(d, unit.sampleRate, unit.decayMs);
             }
         } else if (s.pendingLength != 0) {
             s.targetLength = s.pendingLength;
@@ -149,10 +149,6 @@ void runQuietBlock(ChainUnit& unit, const float* x, float* out, uint32_t n) {
 }
 
 }  // namespace
-
-float glideEndFeedback(const ChainUnit& unit, uint64_t d) {
-    return clampLoopGain(powf(0.001f, (float)d / (unit.decayMs * unit.sampleRate * 0.001f)));
-}
 
 bool delayLineIsQuiet(const ChainUnit& unit, uint32_t n) {
     if (unit.gliding || unit.pendingLength != 0) return false;

@@ -21,7 +21,3 @@ void runDelayLine(ChainUnit& unit, const float* x, float* out, uint32_t n, Delay
 // True when none of the LFO wrap, the read wraps, the write wrap, the guard
 // copies or the length management can act within the next n samples.
 bool delayLineIsQuiet(const ChainUnit& unit, uint32_t n);
-
-// Loop feedback for a length of d samples: 60 dB of decay in decayMs,
-// limited to +-kLoopGainLimit (NaN gives the upper limit).
-float glideEndFeedback(const ChainUnit& unit, uint64_t d);

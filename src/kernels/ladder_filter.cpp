@@ -25,10 +25,10 @@ void runLadder(LadderRecord& rec, float* x, uint32_t n, Mix mix) {
 
 void filterUnitInput(UnitBank& bank, uint64_t unit, float* x, uint32_t n) {
     if (n == 0 || unit >= kMaxUnits) return;
-    if (bank.filterType == 0) {
+    if (bank.filterType == FilterQuarterLevel) {
         for (uint32_t j = 0; j < n; ++j) x[j] = x[j] * 0.25f;
         return;
     }
-    // Every other type outside 1..6 passes the block unscaled.
+    // A value that names no filter passes the block unscaled.
     forEachLadderPass(bank.filterType, [&](unsigned set, auto mix) { runLadder(bank.ladderSets[set][unit], x, n, mix); });
 }

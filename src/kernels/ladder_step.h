@@ -7,6 +7,8 @@
 // picked at link time for the baseline code.
 #pragma once
 
+#include "engine/engine_state.h"
+
 namespace {
 
 // Stage outputs of one sample, for the tap mixes. d is stage 2's correction
@@ -87,21 +89,21 @@ struct PeakingBoost {
     }
 };
 
-// Calls run(set, mix) for each ladder pass of a filter type, in order:
-// type 3 runs two passes, types 1, 2, 4, 5 and 6 one, every other type none
-// (type 0's scaling by 0.25 is not a ladder pass).
+// Calls run(set, mix) for each ladder pass of a filter type, in order: the
+// cascade runs two passes, the other ladder types one, every other value
+// none (FilterQuarterLevel's scaling by 0.25 is not a ladder pass).
 template <class Run>
-inline void forEachLadderPass(int filterType, Run run) {
+inline void forEachLadderPass(FilterType filterType, Run run) {
     switch (filterType) {
-        case 1: run(0u, BandPass2{}); break;
-        case 2: run(1u, BandPass4{}); break;
-        case 3:
+        case FilterBandPass2: run(0u, BandPass2{}); break;
+        case FilterBandPass4: run(1u, BandPass4{}); break;
+        case FilterBandPassCascade:
             run(0u, BandPass2{});
             run(1u, BandPass4{});
             break;
-        case 4: run(2u, LowPass4{}); break;
-        case 5: run(3u, HighPass3{}); break;
-        case 6: run(4u, PeakingBoost{}); break;
+        case FilterLowPass4: run(2u, LowPass4{}); break;
+        case FilterHighPass3: run(3u, HighPass3{}); break;
+        case FilterPeakingBoost: run(4u, PeakingBoost{}); break;
         default: break;
     }
 }

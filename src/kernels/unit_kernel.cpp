@@ -3,7 +3,6 @@
 #include "kernels/delay_line.h"
 #include "kernels/ladder_filter.h"
 #include "kernels/ring_taps.h"
-#include "kernels/unit_range.h"
 #include "kernels/vector_unit_job.h"
 
 namespace {

@@ -4,12 +4,9 @@
 
 #include "engine/engine_state.h"
 #include "process/diffuser_chain.h"
-#include "process/diffusion_amount.h"
-#include "process/mix_gains.h"
 #include "process/output_mix.h"
 #include "process/routing.h"
 #include "process/signal_guard.h"
-#include "shell/plugin_instance.h"
 
 // Audio is cut into 16-sample blocks counted from the first sample the
 // instance ever processed, not from the start of each run call: blockPhase
@@ -29,10 +26,9 @@
 
 namespace {
 
-void tickSmoothers(PluginInstance& self) {
-    EngineState& engine = *self.engine;
-    if (tickSmoother(self.mixSmoother)) updateMixGains(engine, self.mixSmoother.current);
-    if (tickSmoother(self.diffusionSmoother)) applyDiffusionAmount(engine, self.diffusionSmoother.current);
+void tickSmoothers(BlockLoop& loop, EngineState& engine) {
+    if (tickSmoother(loop.mixSmoother)) updateMixGains(engine, loop.mixSmoother.current);
+    if (tickSmoother(loop.diffusionSmoother)) applyDiffusionAmount(engine, loop.diffusionSmoother.current);
 }
 
 // One block, or the part of one that this call holds (n <= 16).
@@ -63,16 +59,15 @@ void processBlockSpan(EngineState& engine, const float* input, float* left, floa
 
 }  // namespace
 
-void runBlockLoop(PluginInstance& self, uint32_t sampleCount) {
-    EngineState& engine = *self.engine;
+void runBlockLoop(BlockLoop& loop, EngineState& engine, const float* input, float* left, float* right,
+                  uint32_t sampleCount) {
     uint32_t done = 0;
     while (done < sampleCount) {
-        if (self.blockPhase == 0) tickSmoothers(self);
-        const uint32_t rest = kBlockLength - self.blockPhase;
+        if (loop.blockPhase == 0) tickSmoothers(loop, engine);
+        const uint32_t rest = kBlockLength - loop.blockPhase;
         const uint32_t span = sampleCount - done < rest ? sampleCount - done : rest;
-        processBlockSpan(engine, self.audioIn + done, self.audioOutLeft + done, self.audioOutRight + done,
-                         span);
-        self.blockPhase = (self.blockPhase + span) % kBlockLength;
+        processBlockSpan(engine, input + done, left + done, right + done, span);
+        loop.blockPhase = (loop.blockPhase + span) % kBlockLength;
         done += span;
     }
 }

@@ -1,8 +1,32 @@
-// Second stage of run: the audio in 16-sample blocks.
+// Second stage of run: the audio in 16-sample blocks, with the two smoothers
+// that move the mix and the diffusion amount once per block.
 #pragma once
 
 #include <stdint.h>
 
-struct PluginInstance;
+#include "process/param_smoother.h"
 
-void runBlockLoop(PluginInstance& self, uint32_t sampleCount);
+struct EngineState;
+
+// What the block loop carries from one run call to the next.
+struct BlockLoop {
+    // Targets set by the control stage: the mix (-1 dry .. 1 wet) and the
+    // diffusion amount.
+    ParamSmoother mixSmoother;
+    ParamSmoother diffusionSmoother;
+    // Samples of the current 16-sample block already processed by earlier
+    // run calls, so that a call may start or end inside a block.
+    uint32_t blockPhase;
+};
+
+// A new instance's block loop. The mix starts far outside what its port can
+// give, so the first block always computes the gains.
+constexpr BlockLoop kFreshBlockLoop = {
+    {1, 0, 50.0f, 49.995f, 0.6666667f},  // interval, counter, target, current, step
+    {1, 0, 0.0f, 0.0f, 0.006666667f},
+    0,
+};
+
+// Runs n samples of `input` through the engine into `left` and `right`.
+void runBlockLoop(BlockLoop& loop, EngineState& engine, const float* input, float* left, float* right,
+                  uint32_t sampleCount);

@@ -1,4 +1,5 @@
-// The damped allpass diffusers in front of the unit bank.
+// The damped allpass diffusers in front of the unit bank, and the amount
+// that sets their coefficients.
 #pragma once
 
 #include <stdint.h>
@@ -12,3 +13,8 @@ void processDiffuser(Diffuser& diffuser, const float* source, float* destination
 
 // Diffusers 0..3 in series: source into destination, then in place.
 void runDiffuserChain(EngineState& engine, const float* source, float* destination, uint32_t n);
+
+// The smoothed diffusion value into the diffusers' coefficients: clamps to
+// +-0.9 and rewrites diffusionAmount and the four coefficients, only when
+// the clamped amount differs from the applied one.
+void applyDiffusionAmount(EngineState& engine, float amount);

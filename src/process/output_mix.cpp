@@ -1,5 +1,7 @@
 #include "process/output_mix.h"
 
+#include <math.h>
+
 #include "engine/engine_state.h"
 
 void mixOutputs(const EngineState& engine, const float* dry, float* left, float* right, uint32_t n) {
@@ -21,4 +23,14 @@ void mixOutputs(const EngineState& engine, const float* dry, float* left, float*
             right[k] = y;
         }
     }
+}
+
+void updateMixGains(EngineState& engine, float mix) {
+    // Angle on the quarter turn between the dry and the wet axis.
+    const float theta = static_cast<float>(static_cast<double>(mix) * 0.7853981633974483);
+    float s;
+    float c;
+    sincosf(theta, &s, &c);
+    engine.dryGain = (c - s) * 0.70710677f;
+    engine.wetGain = (c + s) * 0.70710677f;
 }

@@ -8,10 +8,10 @@
 void routeUnitBank(UnitBank& bank, float* left, float* right, uint32_t n) {
     const uint64_t count = bank.unitCount;
     switch (bank.routingMode) {
-        case 0:  // the whole bank in parallel
+        case RoutingParallel:
             processUnits(bank, 0, count, left, left, right, n);
             break;
-        case 1: {  // two halves in series; the odd unit goes to the second half
+        case RoutingSeries: {  // an odd unit goes to the second half
             const uint64_t half = count / 2;
             processUnits(bank, 0, half, left, left, right, n);
             // Fold the first half's pair into the second half's input.
@@ -19,7 +19,7 @@ void routeUnitBank(UnitBank& bank, float* left, float* right, uint32_t n) {
             processUnits(bank, half, count, left, left, right, n);
             break;
         }
-        case 2:  // even units, then odd units on their (right) output
+        case RoutingEvenOdd:  // the odd units take the even units' right output
             processAlternateUnits(bank, 0, count, left, left, left, n);
             processAlternateUnits(bank, 1, count, left, right, right, n);
             break;

@@ -9,7 +9,6 @@ constexpr uint32_t kFlushToZero = 0x8000u;      // FTZ; DAZ (0x40) stays off, ro
 }  // namespace
 
 uint32_t engineFloatModeWord() { return kExceptionMasks | kFlushToZero; }
-uint32_t currentFloatModeWord() { return _mm_getcsr(); }
 
 FloatModeSave enterEngineFloatMode() {
     FloatModeSave save{_mm_getcsr()};
@@ -23,7 +22,6 @@ void leaveEngineFloatMode(FloatModeSave save) { _mm_setcsr(save.saved); }
 #else
 // Elsewhere the default floating-point environment is used as it is.
 uint32_t engineFloatModeWord() { return 0; }
-uint32_t currentFloatModeWord() { return 0; }
 FloatModeSave enterEngineFloatMode() { return FloatModeSave{0}; }
 void leaveEngineFloatMode(FloatModeSave) {}
 #endif

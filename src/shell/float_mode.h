@@ -15,4 +15,3 @@ void leaveEngineFloatMode(FloatModeSave save);
 // The control word of the engine's mode on this architecture (0 where the
 // architecture has no such control).
 uint32_t engineFloatModeWord();
-uint32_t currentFloatModeWord();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "shell/plugin_instance.h"
+#include "support/control_rig.h"
 
 struct PluginRig {
     PluginInstance* instance = nullptr;
@@ -15,37 +16,12 @@ struct PluginRig {
 
     explicit PluginRig(double hostRate = 48000.0) {
         instance = createPluginInstance(hostRate);
-        setUsualControls();
+        setUsualControls(controls);
         for (uint32_t port = PortMix; port < PortCount; ++port) connectPluginPort(*instance, port, &controls[port]);
     }
     ~PluginRig() { destroyPluginInstance(instance); }
     PluginRig(const PluginRig&) = delete;
     PluginRig& operator=(const PluginRig&) = delete;
-
-    // A plain, useful setting: 40 units, 800 ms, 50 % mix, no filter.
-    void setUsualControls() {
-        controls[PortMix] = 50.0f;
-        controls[PortDecayFirst] = 800.0f;
-        controls[PortDecayLast] = 800.0f;
-        controls[PortUnitCount] = 40.0f;
-        controls[PortSizeFirst] = 2.0f;
-        controls[PortSizeLast] = 100.0f;
-        controls[PortSizeJitter] = 0.0f;
-        controls[PortSizeCurve] = 0.0f;
-        controls[PortDiffusion] = 0.0f;
-        controls[PortStereo] = 0.0f;
-        controls[PortRouting] = 0.0f;
-        controls[PortInputGainFirst] = 0.5f;
-        controls[PortInputGainLast] = 1.0f;
-        controls[PortCutoffFirst] = 10000.0f;
-        controls[PortCutoffLast] = 100.0f;
-        controls[PortFilterType] = 0.0f;
-        controls[PortResonance] = 0.0f;
-        controls[PortModDepthFirst] = 0.0f;
-        controls[PortModDepthLast] = 0.0f;
-        controls[PortModRateFirst] = 0.0f;
-        controls[PortModRateLast] = 0.0f;
-    }
 
     // Runs `count` samples of `signal` (starting at `offset`) in one call,
     // appending the outputs to left/right.

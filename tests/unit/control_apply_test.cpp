@@ -5,38 +5,34 @@
 
 #include <vector>
 
-#include "support/plugin_rig.h"
+#include "support/control_rig.h"
 
 namespace {
 
-// Only the control stage: a run of no samples.
-void applyOnly(PluginRig& rig) { runPlugin(*rig.instance, 0); }
-
-UnitBank& bankOf(PluginRig& rig) { return rig.instance->engine->bank; }
-
-std::vector<unsigned char> snapshot(const PluginRig& rig) {
-    std::vector<unsigned char> bytes(sizeof(EngineState) + sizeof(PluginInstance));
-    memcpy(bytes.data(), rig.instance->engine, sizeof(EngineState));
-    memcpy(bytes.data() + sizeof(EngineState), rig.instance, sizeof(PluginInstance));
+std::vector<unsigned char> snapshot(const ControlRig& rig) {
+    std::vector<unsigned char> bytes(sizeof(EngineState) + sizeof(BlockLoop) + sizeof(ControlPorts));
+    unsigned char* at = bytes.data();
+    memcpy(at, rig.engine, sizeof(EngineState));
+    memcpy(at += sizeof(EngineState), &rig.loop, sizeof(BlockLoop));
+    memcpy(at + sizeof(BlockLoop), &rig.ports, sizeof(ControlPorts));
     return bytes;
 }
 
 }  // namespace
 
 TEST(ControlApply, FirstRunAppliesEveryPort) {
-    PluginRig rig;
+    ControlRig rig;
     // Ports 3..23: mix, decays, count, sizes, jitter, curve, diffusion,
     // stereo, routing, input gains, cutoffs, filter, resonance, depths, rates.
     const float values[PortCount] = {0, 0, 0, 30, 1200, 600, 12, 5, 60, 10, 1, 0.5f,
                                      1, 2, 0.25f, 0.75f, 5000, 500, 3, 40, 10, 30, 1, 2};
     memcpy(rig.controls, values, sizeof values);
-    applyOnly(rig);
+    rig.apply();
 
-    const PluginInstance& self = *rig.instance;
-    const EngineState& engine = *self.engine;
+    const EngineState& engine = *rig.engine;
     const UnitBank& bank = engine.bank;
-    EXPECT_EQ(self.mixSmoother.target, 30.0f * 0.01f);
-    EXPECT_EQ(self.diffusionSmoother.target, 0.5f);
+    EXPECT_EQ(rig.loop.mixSmoother.target, 30.0f * 0.01f);
+    EXPECT_EQ(rig.loop.diffusionSmoother.target, 0.5f);
     EXPECT_EQ(bank.unitCount, 12u);
     EXPECT_EQ(bank.lengthJitter, 10.0f * 0.01f);
     EXPECT_EQ(bank.distributionCurve, 0.3f);
@@ -54,20 +50,18 @@ TEST(ControlApply, FirstRunAppliesEveryPort) {
     EXPECT_GT(bank.units[11].lfoIncrement, bank.units[0].lfoIncrement);
     for (uint64_t k = 0; k < 12; ++k) EXPECT_NE(bank.units[k].pendingLength, 0u) << k;
     EXPECT_EQ(bank.units[12].pendingLength, 0u);
-    for (uint32_t port = PortDecayFirst; port < PortCount; ++port) {
-        const ControlSlot* slot = controlSlot(*rig.instance, port);
-        if (slot != nullptr) {
-            EXPECT_EQ(slot->cached, values[port]) << port;
-        }
+    for (uint32_t port = PortMix; port < PortCount; ++port) {
+        const float applied = port == PortMix ? values[port] * 0.01f : values[port];
+        EXPECT_EQ(rig.ports.applied[port], applied) << port;
     }
 }
 
 // The usual controls mostly equal the engine's own defaults, yet every
 // per-unit table must be filled on the first run.
 TEST(ControlApply, FirstRunFillsTheBankEvenForDefaultValues) {
-    PluginRig rig;
-    applyOnly(rig);
-    const UnitBank& bank = bankOf(rig);
+    ControlRig rig;
+    rig.apply();
+    const UnitBank& bank = rig.bank();
     EXPECT_EQ(bank.unitInputGain[0], 0.5f);
     EXPECT_EQ(bank.unitInputGain[39], 1.0f);
     EXPECT_GT(bank.units[0].feedback, 0.0f);
@@ -78,25 +72,25 @@ TEST(ControlApply, FirstRunFillsTheBankEvenForDefaultValues) {
 }
 
 TEST(ControlApply, UnchangedControlsChangeNothing) {
-    PluginRig rig;
-    applyOnly(rig);
+    ControlRig rig;
+    rig.apply();
     const std::vector<unsigned char> before = snapshot(rig);
-    applyOnly(rig);
+    rig.apply();
     EXPECT_TRUE(before == snapshot(rig));
 }
 
 // NaN never equals its cache, so the port is applied again on every run;
 // an unchanged ordinary port is not.
 TEST(ControlApply, NanPortIsReappliedEveryRun) {
-    PluginRig rig;
+    ControlRig rig;
     rig.controls[PortDecayFirst] = NAN;
-    applyOnly(rig);
-    UnitBank& bank = bankOf(rig);
+    rig.apply();
+    UnitBank& bank = rig.bank();
     const float limit = bank.units[0].feedback;
     EXPECT_EQ(limit, nextafterf(nextafterf(nextafterf(1.0f, 0.0f), 0.0f), 0.0f));
     bank.units[0].feedback = 0.5f;
     bank.unitInputGain[0] = 9.0f;
-    applyOnly(rig);
+    rig.apply();
     EXPECT_EQ(bank.units[0].feedback, limit);
     EXPECT_EQ(bank.unitInputGain[0], 9.0f);
 }
@@ -106,22 +100,22 @@ TEST(ControlApply, NanPortIsReappliedEveryRun) {
 TEST(ControlApply, LengthsAndTapsDoNotDependOnTheStartingPort) {
     const float target[] = {30.0f, 3.0f, 80.0f, 20.0f, 0.5f};  // ports 6..10
     const float other[] = {50.0f, 4.0f, 70.0f, 0.0f, -0.5f};
-    auto configure = [&](PluginRig& rig) {
+    auto configure = [&](ControlRig& rig) {
         for (int i = 0; i < 5; ++i) rig.controls[PortUnitCount + i] = target[i];
     };
-    PluginRig reference;
+    ControlRig reference;
     configure(reference);
-    applyOnly(reference);
-    const UnitBank& expected = bankOf(reference);
+    reference.apply();
+    const UnitBank& expected = reference.bank();
     for (int starter = 0; starter < 5; ++starter) {
-        PluginRig rig;
+        ControlRig rig;
         configure(rig);
         rig.controls[PortUnitCount + starter] = other[starter];
-        applyOnly(rig);
+        rig.apply();
         rand();
         rig.controls[PortUnitCount + starter] = target[starter];
-        applyOnly(rig);
-        const UnitBank& bank = bankOf(rig);
+        rig.apply();
+        const UnitBank& bank = rig.bank();
         ASSERT_EQ(bank.unitCount, 30u);
         for (uint64_t k = 0; k < 30; ++k) {
             EXPECT_EQ(bank.units[k].pendingLength, expected.units[k].pendingLength) << starter << " " << k;
@@ -135,16 +129,16 @@ TEST(ControlApply, LengthsAndTapsDoNotDependOnTheStartingPort) {
 // times (4, 5) and before the input gains (14). Units above a lowered count
 // keep their values until a raised count brings them back.
 TEST(ControlApply, LoweringAndRaisingTheCount) {
-    PluginRig rig;
-    applyOnly(rig);
-    UnitBank& bank = bankOf(rig);
+    ControlRig rig;
+    rig.apply();
+    UnitBank& bank = rig.bank();
     const float pole39 = bank.ladderSets[0][39].pole1;
     const float gain20 = bank.unitInputGain[20];
 
     rig.controls[PortUnitCount] = 10.0f;
     rig.controls[PortDecayLast] = 300.0f;
     rig.controls[PortInputGainFirst] = 0.2f;
-    applyOnly(rig);
+    rig.apply();
     EXPECT_EQ(bank.units[9].decayMs, 300.0f) << "the count's own recomputation spreads over 10";
     EXPECT_EQ(bank.unitInputGain[9], 1.0f);
     EXPECT_EQ(bank.unitInputGain[39], 1.0f);
@@ -153,7 +147,7 @@ TEST(ControlApply, LoweringAndRaisingTheCount) {
     bank.units[39].modDepth = 5.0f;
 
     rig.controls[PortUnitCount] = 40.0f;
-    applyOnly(rig);
+    rig.apply();
     EXPECT_EQ(bank.unitInputGain[0], 0.2f);
     EXPECT_EQ(bank.unitInputGain[39], 1.0f);
     EXPECT_NEAR(bank.unitInputGain[20], 0.2f + 0.8f * 20.0f / 39.0f, 1e-6f);
@@ -164,8 +158,8 @@ TEST(ControlApply, LoweringAndRaisingTheCount) {
 }
 
 TEST(ControlApply, IntegerAndSwitchConversions) {
-    PluginRig rig;
-    const EngineState& engine = *rig.instance->engine;
+    ControlRig rig;
+    const EngineState& engine = *rig.engine;
     const UnitBank& bank = engine.bank;
     struct Case {
         float value;
@@ -183,7 +177,7 @@ TEST(ControlApply, IntegerAndSwitchConversions) {
         rig.controls[PortRouting] = test.value;
         rig.controls[PortFilterType] = test.value;
         rig.controls[PortStereo] = test.value;
-        applyOnly(rig);
+        rig.apply();
         EXPECT_EQ(bank.routingMode, test.routing) << test.value;
         EXPECT_EQ(bank.filterType, test.filter) << test.value;
         EXPECT_EQ(engine.stereoOutput, test.stereo) << test.value;
@@ -191,13 +185,13 @@ TEST(ControlApply, IntegerAndSwitchConversions) {
 }
 
 TEST(ControlApply, SizeCurveExponent) {
-    PluginRig rig;
-    const UnitBank& bank = bankOf(rig);
+    ControlRig rig;
+    const UnitBank& bank = rig.bank();
     const float values[] = {1.0f, 0.0f, -1.0f};
     const float exponents[] = {0.3f, 1.05f, 3.3f};
     for (int i = 0; i < 3; ++i) {
         rig.controls[PortSizeCurve] = values[i];
-        applyOnly(rig);
+        rig.apply();
         EXPECT_EQ(bank.distributionCurve, exponents[i]) << values[i];
     }
     // s * s * 3 + 0.3 is one fused step: here rounding twice gives another float.
@@ -206,35 +200,35 @@ TEST(ControlApply, SizeCurveExponent) {
     const float fused = static_cast<float>(static_cast<long double>(s * s) * 3.0L + 0.3f);
     ASSERT_NE(fused, s * s * 3.0f + 0.3f);
     rig.controls[PortSizeCurve] = v;
-    applyOnly(rig);
+    rig.apply();
     EXPECT_EQ(bank.distributionCurve, fused);
 }
 
 TEST(ControlApply, MixAndModulationPortsScaleByOneHundredth) {
-    PluginRig rig;
+    ControlRig rig;
     rig.controls[PortUnitCount] = 5.0f;
     rig.controls[PortModDepthFirst] = 0.0f;
     rig.controls[PortModDepthLast] = 200.0f;
     rig.controls[PortMix] = 9.0f;
-    applyOnly(rig);
-    const UnitBank& bank = bankOf(rig);
+    rig.apply();
+    const UnitBank& bank = rig.bank();
     const float depths[] = {0.0f, 150.0f, 300.0f, 300.0f, 300.0f};
     for (int k = 0; k < 5; ++k) EXPECT_EQ(bank.units[k].modDepth, depths[k]) << k;
     // A multiply by the float 0.01, which is not the same as dividing by 100.
     ASSERT_NE(9.0f * 0.01f, 9.0f / 100.0f);
-    EXPECT_EQ(rig.instance->mixSmoother.target, 9.0f * 0.01f);
+    EXPECT_EQ(rig.loop.mixSmoother.target, 9.0f * 0.01f);
 }
 
 // Whatever the host sends, the fields the kernels index or loop by stay in
 // the ranges they rely on.
 TEST(ControlApply, SillyValuesKeepTheKernelInvariants) {
-    PluginRig rig;
+    ControlRig rig;
     const float silly[] = {NAN, INFINITY, -INFINITY, 0.0f, -0.0f, -1e30f, 1e30f, -7.5f, 3e9f, 1e-40f};
     const size_t count = sizeof silly / sizeof silly[0];
-    const UnitBank& bank = bankOf(rig);
+    const UnitBank& bank = rig.bank();
     for (size_t round = 0; round < 3 * count; ++round) {
         for (uint32_t port = PortMix; port < PortCount; ++port) rig.controls[port] = silly[(round + port * 7) % count];
-        applyOnly(rig);
+        rig.apply();
         ASSERT_GE(bank.unitCount, 1u);
         ASSERT_LE(bank.unitCount, kMaxUnits);
         for (uint64_t k = 0; k < bank.unitCount; ++k) {

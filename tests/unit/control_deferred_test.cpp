@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "support/plugin_rig.h"
+#include "support/control_rig.h"
 
 namespace {
 
@@ -33,8 +33,8 @@ float newValue(uint32_t port, std::mt19937& rng) {
     }
 }
 
-bool sameEngines(const PluginRig& a, const PluginRig& b) {
-    return memcmp(a.instance->engine, b.instance->engine, sizeof(EngineState)) == 0;
+bool sameEngines(const ControlRig& a, const ControlRig& b) {
+    return memcmp(a.engine, b.engine, sizeof(EngineState)) == 0;
 }
 
 }  // namespace
@@ -44,11 +44,11 @@ bool sameEngines(const PluginRig& a, const PluginRig& b) {
 // the control stage runs once at the end of a run are the ones that may be.
 TEST(ControlDeferred, ManyChangesInOneRunMatchOnePortPerRun) {
     std::mt19937 rng(5);
-    PluginRig together, oneByOne;
+    ControlRig together, oneByOne;
     srand(1);
-    runPlugin(*together.instance, 0);
+    together.apply();
     srand(1);
-    runPlugin(*oneByOne.instance, 0);
+    oneByOne.apply();
     ASSERT_TRUE(sameEngines(together, oneByOne));
     for (int trial = 0; trial < 300; ++trial) {
         float next[PortCount];
@@ -59,13 +59,13 @@ TEST(ControlDeferred, ManyChangesInOneRunMatchOnePortPerRun) {
 
         srand(seed);  // a unit count of 1 draws taps without reseeding
         memcpy(together.controls, next, sizeof next);
-        runPlugin(*together.instance, 0);
+        together.apply();
 
         srand(seed);
         for (uint32_t port = PortDecayFirst; port < PortCount; ++port) {
             if (oneByOne.controls[port] == next[port]) continue;
             oneByOne.controls[port] = next[port];
-            runPlugin(*oneByOne.instance, 0);
+            oneByOne.apply();
         }
         ASSERT_TRUE(sameEngines(together, oneByOne)) << "trial " << trial;
     }

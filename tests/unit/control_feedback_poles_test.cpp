@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 #include <math.h>
 
-#include "control/bank_recompute.h"
 #include "control/control_constants.h"
+#include "control/feedback_gains.h"
+#include "control/filter_poles.h"
 #include "control_test_bank.h"
 
 namespace {

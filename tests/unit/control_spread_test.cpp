@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <math.h>
 
-#include "control/bank_recompute.h"
+#include "control/input_gains_modulation.h"
 #include "control/bank_spread.h"
 #include "control_test_bank.h"
 

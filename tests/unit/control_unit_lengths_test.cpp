@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "control/bank_recompute.h"
+#include "control/feedback_gains.h"
+#include "control/unit_lengths.h"
 #include "control_test_bank.h"
 
 namespace {
@@ -28,7 +29,8 @@ void expectTapNear(uint64_t tap, int draw, double floatLength, const char* which
 TEST(ControlUnitLengths, DefaultBankPostsTheStraightLineLengths) {
     EnginePtr engine = freshEngine();
     UnitBank& bank = engine->bank;  // 40 units, sizes 2..100, exponent 1, no jitter
-    updateUnitLengths(bank);
+    postUnitLengths(bank);
+    updateFeedbackGains(bank);  // as every port that posts lengths has it follow
     const uint64_t expected[] = {301, 657, 1021, 1389, 1753, 2127, 2487, 2851};
     for (int k = 0; k < 8; ++k) EXPECT_EQ(bank.units[k].pendingLength, expected[k]) << k;
     EXPECT_EQ(bank.units[39].pendingLength, 14549u);
@@ -64,11 +66,11 @@ TEST(ControlUnitLengths, SeededWithTheCount) {
     const std::vector<int> draws = drawsAfterSeed(70, 141);
     setUnitCount(bank, 500.0f);
     srand(12345);
-    updateUnitLengths(bank);
+    postUnitLengths(bank);
     EXPECT_EQ(rand(), draws[140]);
     std::vector<uint64_t> taps(bank.tapOffsetA, bank.tapOffsetA + 70);
     rand();
-    updateUnitLengths(bank);
+    postUnitLengths(bank);
     EXPECT_EQ(std::vector<uint64_t>(bank.tapOffsetA, bank.tapOffsetA + 70), taps);
 }
 
@@ -79,7 +81,7 @@ TEST(ControlUnitLengths, DrawOrderWithJitter) {
     bank.unitCount = 3;
     bank.lengthJitter = 0.5f;
     const std::vector<int> draws = drawsAfterSeed(3, 9);
-    updateUnitLengths(bank);
+    postUnitLengths(bank);
     for (uint64_t k = 0; k < 3; ++k) {
         const double size = 2.0 + 98.0 * k / 2.0;
         const double jittered = size * (1.0 + draws[3 * k] * 0x1p-32 * 0.5);
@@ -102,7 +104,7 @@ TEST(ControlUnitLengths, SingleUnitUsesTheFirstSizeAlone) {
     bank.lengthJitter = 1.0f;
     const std::vector<int> draws = drawsAfterSeed(9, 3);
     srand(9);
-    updateUnitLengths(bank);
+    postUnitLengths(bank);
     EXPECT_EQ(rand(), draws[2]);
     const double floatLength = 48000.0 / 330.0 * 50.0;
     EXPECT_EQ(bank.units[0].pendingLength, 7281u);  // 7273..7279 have factors tried; 9 x 809 passes
@@ -130,7 +132,7 @@ TEST(ControlUnitLengths, SillySizesStayInBoundsAndTapsSaturate) {
     for (const Case& test : cases) {
         bank.sizeFirst = test.first;
         bank.sizeLast = test.last;
-        updateUnitLengths(bank);
+        postUnitLengths(bank);
         for (int k = 0; k < 2; ++k) {
             EXPECT_EQ(bank.units[k].pendingLength, test.lengths[k]) << test.last << " " << k;
             for (uint64_t tap : {bank.tapOffsetA[k], bank.tapOffsetB[k]}) {
@@ -146,7 +148,7 @@ TEST(ControlUnitLengths, SillySizesStayInBoundsAndTapsSaturate) {
     bank.sizeFirst = 2.0f;
     bank.sizeLast = 100.0f;
     bank.lengthJitter = NAN;
-    updateUnitLengths(bank);
+    postUnitLengths(bank);
     EXPECT_EQ(bank.units[1].pendingLength, 301u);
     EXPECT_EQ(bank.tapOffsetA[1], 0u);
 }
@@ -157,12 +159,12 @@ TEST(ControlUnitLengths, SillySizesStayInBoundsAndTapsSaturate) {
 TEST(ControlUnitLengths, RequestsOnlyForChangedLengths) {
     EnginePtr engine = freshEngine();
     UnitBank& bank = engine->bank;
-    updateUnitLengths(bank);
+    postUnitLengths(bank);
     std::vector<uint64_t> straight(40);
     for (uint64_t k = 0; k < 40; ++k) straight[k] = bank.units[k].pendingLength;
 
     bank.sizeLast = 50.0f;
-    updateUnitLengths(bank);
+    postUnitLengths(bank);
     std::vector<uint64_t> shorter(40);
     for (uint64_t k = 0; k < 40; ++k) shorter[k] = bank.units[k].pendingLength;
 
@@ -172,9 +174,9 @@ TEST(ControlUnitLengths, RequestsOnlyForChangedLengths) {
         unit.pendingLength = 0;
         unit.length = k % 2 == 0 ? straight[k] : 16000;
     }
-    updateUnitLengths(bank);  // shorter sizes again: posts for every unit but 0
+    postUnitLengths(bank);  // shorter sizes again: posts for every unit but 0
     bank.sizeLast = 100.0f;
-    updateUnitLengths(bank);  // back to straight: the even units keep the shorter request
+    postUnitLengths(bank);  // back to straight: the even units keep the shorter request
     EXPECT_EQ(bank.units[0].pendingLength, 0u) << "301 either way";
     for (uint64_t k = 1; k < 40; ++k) {
         const uint64_t expected = k % 2 == 0 ? shorter[k] : straight[k];

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <math.h>
 #include <string.h>
 
 #include "engine/engine_state.h"
@@ -74,9 +75,8 @@ TEST(EngineDefaults, HeaderAndBankStartAtTheirDefaults) {
     EXPECT_EQ(engine.diffusionAmount, 0.0f);
     for (const Diffuser& d : engine.diffusers) {
         EXPECT_EQ(d.coefficient, 0.75f);
-        uint32_t bits;
-        memcpy(&bits, &d.damping, sizeof bits);
-        EXPECT_EQ(bits, 0x3DFC334Au);
+        // One step below the float nearest exp(-2 pi 16000 / 48000).
+        EXPECT_EQ(d.damping, nextafterf(static_cast<float>(exp(-2.0 * M_PI / 3.0)), 0.0f));
         EXPECT_EQ(d.dampState, 0.0f);
     }
     const UnitBank& bank = engine.bank;

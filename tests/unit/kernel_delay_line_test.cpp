@@ -2,9 +2,9 @@
 #include <math.h>
 #include <string.h>
 
+#include "engine/loop_gain.h"
 #include "kernel_test_bank.h"
 #include "kernels/delay_line.h"
-#include "engine/loop_gain.h"
 #include "kernels/unit_constants.h"
 
 namespace {
@@ -184,15 +184,25 @@ TEST_F(DelayLine, RequestEqualToTheLengthIsClearedAndChangesNothingElse) {
     expectSameUnit(u, *plain, "equal request");
 }
 
-TEST_F(DelayLine, GlideEndFeedbackIsLimitedBelowUnityMagnitude) {
-    u.decayMs = 800.0f;
-    EXPECT_EQ(bitsOf(glideEndFeedback(u, 301)), bitsOf(powf(0.001f, 301.0f / (800.0f * 48000.0f * 0.001f))));
-    u.decayMs = -800.0f;  // gain above 1
-    EXPECT_EQ(glideEndFeedback(u, 301), kLoopGainLimit);
-    u.decayMs = NAN;
-    EXPECT_EQ(glideEndFeedback(u, 301), kLoopGainLimit);
-    u.decayMs = 0.0f;  // infinitely fast decay
-    EXPECT_EQ(glideEndFeedback(u, 301), 0.0f);
+// The two forms of the loop gain keep their own operand orders: they give
+// different floats for 14549 samples at 800 ms, and both are limited alike.
+TEST(LoopGain, EachFormKeepsItsOrderAndBothStayBelowUnity) {
+    struct Case {
+        float decayMs, control, glideEnd;
+    };
+    const float control = powf(0.001f, 14549.0f / (48000.0f * 0.001f * 800.0f));
+    const float glideEnd = powf(0.001f, 14549.0f / (800.0f * 48000.0f * 0.001f));
+    ASSERT_NE(control, glideEnd);
+    const Case cases[] = {
+        {800.0f, control, glideEnd},
+        {-800.0f, kLoopGainLimit, kLoopGainLimit},  // a gain above 1
+        {NAN, kLoopGainLimit, kLoopGainLimit},
+        {0.0f, 0.0f, 0.0f},  // an infinitely fast decay
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(bitsOf(controlLoopGain(14549, 48000.0f, c.decayMs)), bitsOf(c.control)) << c.decayMs;
+        EXPECT_EQ(bitsOf(glideEndLoopGain(14549, 48000.0f, c.decayMs)), bitsOf(c.glideEnd)) << c.decayMs;
+    }
 }
 
 TEST_F(DelayLine, OutOfRangeModulationNeverReadsOutsideTheRing) {

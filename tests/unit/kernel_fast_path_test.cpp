@@ -6,7 +6,7 @@
 
 #include "kernel_test_bank.h"
 #include "kernels/delay_line.h"
-#include "kernels/unit_range.h"
+#include "kernels/unit_kernel.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ void disturb(UnitBank& bank, std::mt19937& rng, int block) {
         u.modDepth = kDepths[rng() % 5];
         u.lfoIncrement = kSteps[rng() % 8];
     }
-    if (block % 300 == 0) bank.filterType = (int32_t)(rng() % 9) - 1;
+    if (block % 300 == 0) bank.filterType = static_cast<FilterType>((int32_t)(rng() % 9) - 1);
 }
 
 }  // namespace

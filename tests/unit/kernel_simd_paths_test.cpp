@@ -8,7 +8,7 @@
 #include "kernel_test_bank.h"
 #include "kernels/block_bounds.h"
 #include "kernels/kernel_path.h"
-#include "kernels/unit_range.h"
+#include "kernels/unit_kernel.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ void disturb(UnitBank& bank, std::mt19937& rng, int block) {
         u.modDepth = kDepths[rng() % 5];
         u.lfoIncrement = kSteps[rng() % 6];
     }
-    if (block % 250 == 0) bank.filterType = (int32_t)(rng() % 9) - 1;
+    if (block % 250 == 0) bank.filterType = static_cast<FilterType>((int32_t)(rng() % 9) - 1);
 }
 
 class VectorPath : public ::testing::TestWithParam<KernelPath> {

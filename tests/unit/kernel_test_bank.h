@@ -10,7 +10,7 @@
 #include <random>
 
 #include "engine/engine_state.h"
-#include "kernels/unit_range.h"
+#include "kernels/unit_kernel.h"
 #include "shell/float_mode.h"
 
 using EnginePtr = std::unique_ptr<EngineState, void (*)(EngineState*)>;

@@ -6,7 +6,7 @@
 
 #include "kernel_test_bank.h"
 #include "kernels/unit_kernel.h"
-#include "kernels/unit_range.h"
+#include "kernels/unit_kernel.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ TEST(UnitKernel, IdenticalUnitsCancelInPairsAndAnOddCountLeavesOne) {
     EngineFloatModeScope mode;
     EnginePtr engine = makeEngine();
     UnitBank& bank = engine->bank;
-    bank.filterType = 5;
+    bank.filterType = FilterHighPass3;
     seedUnit(bank, 0, 1);
     for (uint64_t k = 1; k < 4; ++k) copyUnit(bank, 0, k);
     EnginePtr single = cloneEngine(*engine);
@@ -109,7 +109,7 @@ TEST(AlternateUnitKernel, VisitsEverySecondUnitWithAlternatingSigns) {
     EngineFloatModeScope mode;
     EnginePtr engine = makeEngine();
     UnitBank& bank = engine->bank;
-    bank.filterType = 2;
+    bank.filterType = FilterBandPass4;
     for (uint64_t k = 0; k < 6; ++k) seedUnit(bank, k, 50 + (uint32_t)k);
     copyUnit(bank, 0, 2);
     copyUnit(bank, 0, 4);
@@ -153,7 +153,7 @@ TEST(UnitKernel, SharedBuffersGiveTheResultsOfSeparateOnes) {
     EngineFloatModeScope mode;
     EnginePtr engine = makeEngine();
     for (uint64_t k = 0; k < 5; ++k) seedUnit(engine->bank, k, 70 + (uint32_t)k);
-    engine->bank.filterType = 6;
+    engine->bank.filterType = FilterPeakingBoost;
 
     EnginePtr e1 = cloneEngine(*engine);
     Block separate = noiseBlock(5);
@@ -188,7 +188,7 @@ TEST(UnitKernel, TapsReadTheValuesWrittenTheirOffsetEarlier) {
     EnginePtr pristine = makeEngine();
     UnitBank& setup = pristine->bank;
     setup.unitCount = 1;  // scale 1
-    setup.filterType = 7;  // no filter: the loop receives input * gain as it is
+    setup.filterType = static_cast<FilterType>(7);  // no filter: the loop receives input * gain as it is
     ChainUnit& s = setup.units[0];
     setSteadyUnit(s, 31990, 20000);
     for (uint64_t i = 0; i < kUnitRingLength; ++i) s.ring[i] = (float)i;

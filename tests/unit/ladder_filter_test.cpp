@@ -74,7 +74,7 @@ TEST(LadderFilter, EachTypeMatchesTheLadderTranscriptionBitForBit) {
         for (bool defaultScales : {true, false}) {
             const uint64_t unit = 13;
             fillRecords(bank, unit, rng, defaultScales);
-            bank.filterType = type;
+            bank.filterType = static_cast<FilterType>(type);
             LadderRecord expected = bank.ladderSets[setOfType(type)][unit];
             float x[kMaxKernelBlock], want[kMaxKernelBlock];
             for (int block = 0; block < 20; ++block) {
@@ -101,7 +101,7 @@ TEST(LadderFilter, TypesOneToSixAdvanceOnlyTheirSetsAndEndWithLastOutputEqualToS
         for (auto& set : bank.ladderSets) set[unit].lastOutput = 0.3f;  // differs from state4 before the block
         LadderRecord before[kLadderSetCount];
         for (size_t s = 0; s < kLadderSetCount; ++s) before[s] = bank.ladderSets[s][unit];
-        bank.filterType = type;
+        bank.filterType = static_cast<FilterType>(type);
         float x[40];
         fillNoise(x, 40, rng);
         filterUnitInput(bank, unit, x, 40);
@@ -130,11 +130,11 @@ TEST(LadderFilter, TypeThreeIsTypeOneThenTypeTwoOverTheWholeBlock) {
     fillNoise(xa, kMaxKernelBlock, rng);
     memcpy(xb, xa, sizeof xa);
 
-    a->bank.filterType = 3;
+    a->bank.filterType = FilterBandPassCascade;
     filterUnitInput(a->bank, 9, xa, kMaxKernelBlock);
-    b->bank.filterType = 1;
+    b->bank.filterType = FilterBandPass2;
     filterUnitInput(b->bank, 9, xb, kMaxKernelBlock);
-    b->bank.filterType = 2;
+    b->bank.filterType = FilterBandPass4;
     filterUnitInput(b->bank, 9, xb, kMaxKernelBlock);
 
     EXPECT_EQ(memcmp(xa, xb, sizeof xa), 0);
@@ -150,7 +150,7 @@ TEST(LadderFilter, TypeZeroScalesOtherValuesPassAndNeitherTouchesARecord) {
     EnginePtr before = cloneEngine(*engine);
     const float in[5] = {1.0f, -3.0f, 0.5f, 7.25f, -0.0f};
     for (int32_t type : {0, 7, -1, 1000, INT32_MIN}) {
-        engine->bank.filterType = type;
+        engine->bank.filterType = static_cast<FilterType>(type);
         float x[5];
         memcpy(x, in, sizeof in);
         filterUnitInput(engine->bank, 2, x, 5);
@@ -170,7 +170,7 @@ TEST(LadderFilter, EmptyBlockChangesNoRecord) {
     EnginePtr before = cloneEngine(*engine);
     float x[1] = {42.0f};
     for (int type = 0; type <= 6; ++type) {
-        engine->bank.filterType = type;
+        engine->bank.filterType = static_cast<FilterType>(type);
         filterUnitInput(engine->bank, 0, x, 0);
     }
     EXPECT_EQ(x[0], 42.0f);
@@ -181,7 +181,7 @@ TEST(LadderFilter, FourPoleImpulseStartsAtTheProductOfTheStageGains) {
     EngineFloatModeScope mode;
     EnginePtr engine = makeEngine();
     UnitBank& bank = engine->bank;
-    bank.filterType = 4;
+    bank.filterType = FilterLowPass4;
     // Dyadic poles keep every step exact; cutoff-like poles agree closely.
     const float poles[2][4] = {{0.5f, 0.25f, 0.75f, 0.125f}, {0.2700908f, 0.3124829f, 0.6f, 0.9869955f}};
     for (const auto& p : poles) {
@@ -210,7 +210,7 @@ TEST(LadderFilter, SteadyDirectCurrentReachesEachTypesGainWithoutResonance) {
     for (auto& set : bank.ladderSets) set[0].pole1 = set[0].pole2 = set[0].pole3 = set[0].pole4 = 0.5f;
     const float settled[7] = {0.25f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.25f};
     for (int type = 0; type <= 6; ++type) {
-        bank.filterType = type;
+        bank.filterType = static_cast<FilterType>(type);
         float x[kMaxKernelBlock];
         for (int block = 0; block < 4; ++block) {
             for (float& v : x) v = 1.0f;

@@ -20,8 +20,8 @@ struct EngineHolder {
 // tested apart from the control stage.
 void ringingBank(UnitBank& bank, uint64_t unitCount, int32_t mode) {
     bank.unitCount = unitCount;
-    bank.routingMode = mode;
-    bank.filterType = 7;  // no input filter
+    bank.routingMode = static_cast<RoutingMode>(mode);
+    bank.filterType = static_cast<FilterType>(7);  // no input filter
     for (uint64_t u = 0; u < unitCount; ++u) {
         ChainUnit& unit = bank.units[u];
         unit.feedback = 0.6f;
@@ -53,7 +53,7 @@ void warmPair(EngineState& routed, EngineState& reference, uint64_t unitCount, i
     float left[kBlockLength];
     float right[kBlockLength];
     routeBlocks(routed, 20, left, right);
-    routed.bank.routingMode = mode;
+    routed.bank.routingMode = static_cast<RoutingMode>(mode);
     memcpy(&reference, &routed, sizeof(EngineState));
 }
 
@@ -140,7 +140,7 @@ TEST(Routing, UnknownModeBypassesTheBankOnBothChannels) {
     EngineState& engine = *holder.engine;
     ringingBank(engine.bank, 4, 0);
     for (int32_t mode : {3, -1, 1000}) {
-        engine.bank.routingMode = mode;
+        engine.bank.routingMode = static_cast<RoutingMode>(mode);
         const ChainUnit before = engine.bank.units[0];
         float left[kBlockLength], right[kBlockLength];
         for (uint32_t k = 0; k < kBlockLength; ++k) {

@@ -2,8 +2,8 @@
 #include <math.h>
 
 #include "engine/engine_state.h"
-#include "process/diffusion_amount.h"
-#include "process/mix_gains.h"
+#include "process/diffuser_chain.h"
+#include "process/output_mix.h"
 #include "process/param_smoother.h"
 
 namespace {

@@ -1,11 +1,15 @@
-#include "control/apply_controls.h"
+#include "control/control_ports.h"
 
 #include <math.h>
 
-#include "control/bank_recompute.h"
 #include "control/control_constants.h"
+#include "control/feedback_gains.h"
+#include "control/filter_poles.h"
+#include "control/input_gains_modulation.h"
+#include "control/unit_lengths.h"
+#include "engine/engine_state.h"
 #include "engine/float_to_int.h"
-#include "shell/plugin_instance.h"
+#include "process/block_loop.h"
 
 namespace {
 
@@ -47,9 +51,10 @@ struct DeferredRecomputations {
 
 // Writes a changed port's field and runs (or defers) the recomputations
 // that depend on it.
-void applyPort(EngineState& engine, uint32_t port, float value, DeferredRecomputations& later) {
+void applyPort(EngineState& engine, BlockLoop& loop, uint32_t port, float value, DeferredRecomputations& later) {
     UnitBank& bank = engine.bank;
     switch (port) {
+        case PortMix: loop.mixSmoother.target = value; break;
         case PortDecayFirst: bank.decayFirst = value; updateFeedbackGains(bank); break;
         case PortDecayLast: bank.decayLast = value; updateFeedbackGains(bank); break;
         case PortUnitCount:
@@ -69,13 +74,14 @@ void applyPort(EngineState& engine, uint32_t port, float value, DeferredRecomput
             postUnitLengths(bank);
             later.feedbackGains = true;
             break;
+        case PortDiffusion: loop.diffusionSmoother.target = value; break;
         case PortStereo: engine.stereoOutput = value != 0.0f; break;
         case PortRouting: bank.routingMode = routingModeFromPort(value); break;
         case PortInputGainFirst: bank.inputGainFirst = value; later.inputGains = true; break;
         case PortInputGainLast: bank.inputGainLast = value; later.inputGains = true; break;
         case PortCutoffFirst: bank.cutoffFirst = value; later.filterPoles = true; break;
         case PortCutoffLast: bank.cutoffLast = value; later.filterPoles = true; break;
-        case PortFilterType: bank.filterType = truncateToI32(value); break;
+        case PortFilterType: bank.filterType = static_cast<FilterType>(truncateToI32(value)); break;
         case PortResonance: bank.ladderResonance = value * kResonanceScale; later.filterPoles = true; break;
         case PortModDepthFirst: bank.modDepthFirst = value * kPercent; later.modulation = true; break;
         case PortModDepthLast: bank.modDepthLast = value * kPercent; later.modulation = true; break;
@@ -85,27 +91,32 @@ void applyPort(EngineState& engine, uint32_t port, float value, DeferredRecomput
     }
 }
 
-void applySlots(PluginInstance& self, ControlSlot* slots, uint32_t firstPort, uint32_t slotCount,
-                DeferredRecomputations& later) {
-    for (uint32_t i = 0; i < slotCount; ++i) {
-        if (takeChange(*slots[i].port, slots[i].cached))
-            applyPort(*self.engine, firstPort + i, slots[i].cached, later);
+}  // namespace
+
+void initControlPorts(ControlPorts& controls, const BlockLoop& loop) {
+    for (uint32_t port = 0; port < PortCount; ++port) {
+        controls.port[port] = nullptr;
+        controls.applied[port] = NAN;
     }
+    controls.applied[PortMix] = loop.mixSmoother.target;
+    controls.applied[PortDiffusion] = loop.diffusionSmoother.target;
 }
 
-}  // namespace
+void connectPort(ControlPorts& controls, uint32_t port, void* data) {
+    if (port < PortCount) controls.port[port] = static_cast<float*>(data);
+}
 
 // Ports in ascending order, each one completely before the next, so that
 // later recomputations see the fields earlier ports left behind (but for
-// the deferred ones, which see the same fields at the end). Ports 3 and 11
-// only move their smoother's target, which is also their cache.
-void applyControlChanges(PluginInstance& self) {
+// the deferred ones, which see the same fields at the end).
+void applyControlChanges(ControlPorts& controls, EngineState& engine, BlockLoop& loop) {
     DeferredRecomputations later;
-    takeChange(*self.mixPort * kPercent, self.mixSmoother.target);
-    applySlots(self, self.slotsDecayToCurve, PortDecayFirst, PortSizeCurve - PortDecayFirst + 1, later);
-    takeChange(*self.diffusionPort, self.diffusionSmoother.target);
-    applySlots(self, self.slotsStereoToModRate, PortStereo, PortModRateLast - PortStereo + 1, later);
-    UnitBank& bank = self.engine->bank;
+    for (uint32_t port = PortMix; port < PortCount; ++port) {
+        // The mix is compared as the fraction its smoother moves toward.
+        const float value = port == PortMix ? *controls.port[port] * kPercent : *controls.port[port];
+        if (takeChange(value, controls.applied[port])) applyPort(engine, loop, port, value, later);
+    }
+    UnitBank& bank = engine.bank;
     if (later.feedbackGains) updateFeedbackGains(bank);
     if (later.filterPoles) updateFilterPoles(bank);
     if (later.inputGains) updateInputGains(bank);
