@@ -27,6 +27,7 @@ constexpr BlockLoop kFreshBlockLoop = {
     0,
 };
 
-// Runs n samples of `input` through the engine into `left` and `right`.
+// Runs sampleCount samples of `input` through the engine into `left` and
+// `right`; any sample count, the blocks go on across calls.
 void runBlockLoop(BlockLoop& loop, EngineState& engine, const float* input, float* left, float* right,
                   uint32_t sampleCount);
