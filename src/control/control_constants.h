@@ -12,8 +12,8 @@ constexpr float kCurveGain = 3.0f;
 
 // Unit lengths and taps.
 constexpr float kSizeUnitPerSample = 0.0030303029f;  // 1/330: one size unit is rate/330 samples
-constexpr float kJitterDrawScale = 0x1p-32f;         // rand() onto [0, 0.5]
-constexpr float kTapDrawScale = 0x1p-31f;            // rand() onto [0, 1]
+constexpr float kJitterDrawScale = 0x1p-32f;         // a draw onto [0, 0.5]
+constexpr float kTapDrawScale = 0x1p-31f;            // a draw onto [0, 1]
 constexpr float kTapBase = 0.9f;                     // taps start at 0.45 of the length
 
 // Ladder poles: exp(-2 pi f / 48000), the constant one ulp above 2 pi / 48000 in magnitude.

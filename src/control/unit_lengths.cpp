@@ -1,7 +1,6 @@
 #include "control/unit_lengths.h"
 
 #include <math.h>
-#include <stdlib.h>
 
 #include "control/bank_spread.h"
 #include "control/control_constants.h"
@@ -10,9 +9,9 @@
 
 namespace {
 
-// A tap between 0.45 and 0.95 of the float length, from one draw of rand().
-uint64_t drawTapOffset(float floatLength) {
-    const float position = fmaf(static_cast<float>(rand()), kTapDrawScale, kTapBase);
+// A tap between 0.45 and 0.95 of the float length, from one draw.
+uint64_t drawTapOffset(RandomGenerator& random, float floatLength) {
+    const float position = fmaf(static_cast<float>(nextRandom(random)), kTapDrawScale, kTapBase);
     return truncateToU64(position * (floatLength * 0.5f));
 }
 
@@ -27,13 +26,13 @@ void postUnitLengths(UnitBank& bank) {
     const uint64_t count = bank.unitCount;
     // Seeding with the count makes a set of controls give the same lengths
     // and taps whichever port started the recomputation.
-    if (count >= 2) srand(static_cast<unsigned>(count));
+    if (count >= 2) seedRandom(bank.random, static_cast<uint32_t>(count));
     const bool jitter = count >= 2 && bank.lengthJitter != 0.0f;  // NaN jitters too
     const float jitterScale = bank.lengthJitter * kJitterDrawScale;
     for (uint64_t k = 0; k < count; ++k) {
         float size = spreadCurved(bank.sizeFirst, bank.sizeLast, bank.distributionCurve, k, count);
         if (jitter) {
-            const float drawnSize = static_cast<float>(rand()) * size;
+            const float drawnSize = static_cast<float>(nextRandom(bank.random)) * size;
             size = fmaf(drawnSize, jitterScale, size);
         }
         const float floatLength = bank.sampleRate * kSizeUnitPerSample * size;
@@ -42,7 +41,7 @@ void postUnitLengths(UnitBank& bank) {
         // The kernel glides to the request; an equal length must not replace
         // a request still waiting.
         if (length != unit.length) unit.pendingLength = length;
-        bank.tapOffsetA[k] = drawTapOffset(floatLength);
-        bank.tapOffsetB[k] = drawTapOffset(floatLength);
+        bank.tapOffsetA[k] = drawTapOffset(bank.random, floatLength);
+        bank.tapOffsetB[k] = drawTapOffset(bank.random, floatLength);
     }
 }

@@ -52,6 +52,7 @@ void setBankDefaults(UnitBank& bank) {
         for (LadderRecord& record : set) record.feedbackScale = 1.0f;
     }
     bank.distributionCurve = 1.0f;
+    seedRandom(bank.random, 1);  // where the C library's generator starts
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "engine/random_generator.h"
+
 constexpr size_t kMaxUnits = 70;
 constexpr uint64_t kUnitRingLength = 32000;  // ring samples proper
 constexpr size_t kUnitRingStorage = 32006;   // ring + guard copies of 0..4 + one spare
@@ -110,6 +112,9 @@ struct UnitBank {
     float unitInputGain[kMaxUnits];
     float distributionCurve;
     RoutingMode routingMode;
+    // Draws the jitter and the taps; the instance's own, so that neither
+    // another instance nor the host can change them.
+    RandomGenerator random;
 };
 
 struct EngineState {

@@ -112,7 +112,7 @@ TEST(ControlApply, LengthsAndTapsDoNotDependOnTheStartingPort) {
         configure(rig);
         rig.controls[PortUnitCount + starter] = other[starter];
         rig.apply();
-        rand();
+        nextRandom(rig.bank().random);
         rig.controls[PortUnitCount + starter] = target[starter];
         rig.apply();
         const UnitBank& bank = rig.bank();

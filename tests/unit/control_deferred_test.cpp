@@ -45,9 +45,7 @@ bool sameEngines(const ControlRig& a, const ControlRig& b) {
 TEST(ControlDeferred, ManyChangesInOneRunMatchOnePortPerRun) {
     std::mt19937 rng(5);
     ControlRig together, oneByOne;
-    srand(1);
     together.apply();
-    srand(1);
     oneByOne.apply();
     ASSERT_TRUE(sameEngines(together, oneByOne));
     for (int trial = 0; trial < 300; ++trial) {
@@ -57,11 +55,12 @@ TEST(ControlDeferred, ManyChangesInOneRunMatchOnePortPerRun) {
             if (port != PortDiffusion && rng() % 3 == 0) next[port] = newValue(port, rng);
         const unsigned seed = rng();
 
-        srand(seed);  // a unit count of 1 draws taps without reseeding
+        // A unit count of 1 draws taps without reseeding.
+        seedRandom(together.bank().random, seed);
         memcpy(together.controls, next, sizeof next);
         together.apply();
 
-        srand(seed);
+        seedRandom(oneByOne.bank().random, seed);
         for (uint32_t port = PortDecayFirst; port < PortCount; ++port) {
             if (oneByOne.controls[port] == next[port]) continue;
             oneByOne.controls[port] = next[port];

@@ -58,18 +58,19 @@ TEST(ControlUnitLengths, CountRule) {
     }
 }
 
-// Seeded by the count, two draws per unit without jitter: the generator is
-// left exactly 140 draws past srand(70), whatever it held before.
+// Seeded by the count, two draws per unit without jitter: the bank's
+// generator is left exactly 140 draws past the C library's srand(70),
+// whatever it held before.
 TEST(ControlUnitLengths, SeededWithTheCount) {
     EnginePtr engine = freshEngine();
     UnitBank& bank = engine->bank;
     const std::vector<int> draws = drawsAfterSeed(70, 141);
     setUnitCount(bank, 500.0f);
-    srand(12345);
+    seedRandom(bank.random, 12345);
     postUnitLengths(bank);
-    EXPECT_EQ(rand(), draws[140]);
+    EXPECT_EQ(nextRandom(bank.random), draws[140]);
     std::vector<uint64_t> taps(bank.tapOffsetA, bank.tapOffsetA + 70);
-    rand();
+    nextRandom(bank.random);
     postUnitLengths(bank);
     EXPECT_EQ(std::vector<uint64_t>(bank.tapOffsetA, bank.tapOffsetA + 70), taps);
 }
@@ -93,7 +94,7 @@ TEST(ControlUnitLengths, DrawOrderWithJitter) {
 }
 
 // One unit: no reseed, no curve, no jitter; the two tap draws continue the
-// generator's current sequence.
+// bank generator's current sequence.
 TEST(ControlUnitLengths, SingleUnitUsesTheFirstSizeAlone) {
     EnginePtr engine = freshEngine();
     UnitBank& bank = engine->bank;
@@ -103,9 +104,9 @@ TEST(ControlUnitLengths, SingleUnitUsesTheFirstSizeAlone) {
     bank.distributionCurve = NAN;
     bank.lengthJitter = 1.0f;
     const std::vector<int> draws = drawsAfterSeed(9, 3);
-    srand(9);
+    seedRandom(bank.random, 9);
     postUnitLengths(bank);
-    EXPECT_EQ(rand(), draws[2]);
+    EXPECT_EQ(nextRandom(bank.random), draws[2]);
     const double floatLength = 48000.0 / 330.0 * 50.0;
     EXPECT_EQ(bank.units[0].pendingLength, 7281u);  // 7273..7279 have factors tried; 9 x 809 passes
     expectTapNear(bank.tapOffsetA[0], draws[0], floatLength, "tap A", 0);

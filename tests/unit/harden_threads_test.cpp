@@ -1,10 +1,10 @@
-// Two instances run from two threads at once, as a host with parallel
-// processing does. Instances share nothing but the process-wide random
-// generator that the unit-length recomputation reseeds, so while neither
-// changes the unit count or the sizes each must give exactly the output it
-// gives alone. Built with -DZT_SANITIZE=thread this is the race check.
+// Instances run from two threads at once, as a host with parallel
+// processing does. Instances share nothing, so each must give exactly the
+// output it gives alone. Built with -DZT_SANITIZE=thread this is the race
+// check.
 #include <gtest/gtest.h>
 #include <math.h>
+#include <pthread.h>
 #include <string.h>
 
 #include <thread>
@@ -73,31 +73,51 @@ TEST(HardenThreads, TwoInstancesOnTwoThreadsGiveTheirOwnOutputs) {
     EXPECT_TRUE(sameBits(b.left, aloneB.left) && sameBits(b.right, aloneB.right));
 }
 
-// Both threads change the unit count and the sizes at once: the draws of
-// rand() interleave, so the lengths and taps need not match a lone run, but
-// every run must stay safe and give finite output.
-TEST(HardenThreads, ConcurrentReseedingStaysSafe) {
-    const std::vector<float> signal = noise(512, 3);
-    auto churn = [&signal](PluginRig& rig, uint32_t seed) {
-        for (int step = 0; step < 60; ++step) {
-            seed = seed * 1664525u + 1013904223u;
-            rig.controls[PortUnitCount] = static_cast<float>(2 + seed % 69);
-            rig.controls[PortSizeFirst] = static_cast<float>(seed % 50) + 0.5f;
-            rig.controls[PortSizeLast] = static_cast<float>(seed % 220) + 0.5f;
-            rig.controls[PortSizeJitter] = static_cast<float>(seed % 100);
-            rig.controls[PortSizeCurve] = static_cast<float>(seed % 3) - 1.0f;
-            rig.run(signal.data(), 512);
+// Every instance changes the unit count and the sizes (ports 6..10) in the
+// same moments as the others, a count of 1 among them (which draws its taps
+// without reseeding): the random draws behind the lengths and taps are each
+// instance's own, so each gives its lone output.
+TEST(HardenThreads, InstancesChangingSizesAtOnceGiveTheirLoneOutputs) {
+    constexpr int kInstances = 4, kSteps = 40;
+    constexpr uint32_t kRun = 256;
+    const std::vector<float> signal = noise(kRun, 3);
+    auto change = [](PluginRig& rig, int instance, int step) {
+        uint32_t seed = static_cast<uint32_t>(instance * 1000 + step) * 2654435761u;
+        seed = seed * 1664525u + 1013904223u;
+        rig.controls[PortUnitCount] = (step + instance) % 3 == 0 ? 1.0f : static_cast<float>(2 + seed % 69);
+        rig.controls[PortSizeFirst] = static_cast<float>(seed % 50) + 0.5f;
+        rig.controls[PortSizeLast] = static_cast<float>(seed % 220) + 0.5f;
+        rig.controls[PortSizeJitter] = static_cast<float>(seed % 100);
+        rig.controls[PortSizeCurve] = static_cast<float>(seed % 3) - 1.0f;
+    };
+    PluginRig alone[kInstances];
+    for (int i = 0; i < kInstances; ++i) {
+        for (int step = 0; step < kSteps; ++step) {
+            change(alone[i], i, step);
+            alone[i].run(signal.data(), kRun);
+        }
+    }
+
+    PluginRig together[kInstances];
+    pthread_barrier_t sameMoment;
+    pthread_barrier_init(&sameMoment, nullptr, 2);
+    auto play = [&](int firstInstance) {  // two instances per thread
+        for (int step = 0; step < kSteps; ++step) {
+            pthread_barrier_wait(&sameMoment);
+            for (int i = firstInstance; i < firstInstance + 2; ++i) {
+                change(together[i], i, step);
+                together[i].run(signal.data(), kRun);
+            }
         }
     };
-    PluginRig a, b;
-    std::thread first([&] { churn(a, 11); });
-    std::thread second([&] { churn(b, 12); });
+    std::thread first(play, 0);
+    std::thread second(play, 2);
     first.join();
     second.join();
-    for (const PluginRig* rig : {&a, &b}) {
-        for (size_t k = 0; k < rig->left.size(); ++k) {
-            ASSERT_TRUE(isfinite(rig->left[k]) && isfinite(rig->right[k])) << k;
-        }
+    pthread_barrier_destroy(&sameMoment);
+    for (int i = 0; i < kInstances; ++i) {
+        EXPECT_TRUE(sameBits(together[i].left, alone[i].left) && sameBits(together[i].right, alone[i].right))
+            << "instance " << i;
     }
 }
 
