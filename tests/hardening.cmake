@@ -25,7 +25,7 @@ endif()
 # arbitrary port values, block sizes, reconnections and interleavings.
 # ZT_FUZZ_ITERATIONS and ZT_FUZZ_SEED in the environment set a longer run.
 file(GLOB ZT_FUZZ_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/fuzz/*_test.cpp)
-add_executable(zt_fuzz_tests ${ZT_FUZZ_TEST_SOURCES})
+add_executable(zt_fuzz_tests ${ZT_FUZZ_TEST_SOURCES} ${ZT_PRIVATE_LOG_PATH})
 target_include_directories(zt_fuzz_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(zt_fuzz_tests PRIVATE zt_engine GTest::gtest GTest::gtest_main)
 target_compile_options(zt_fuzz_tests PRIVATE -Wall -Wextra)
@@ -44,14 +44,14 @@ if(ZT_LIBFUZZER)
     message(FATAL_ERROR "ZT_LIBFUZZER needs clang: configure with CC=clang CXX=clang++")
   endif()
   target_compile_options(zt_objects PRIVATE -fsanitize=fuzzer-no-link)
-  add_executable(zt_libfuzzer ${CMAKE_CURRENT_LIST_DIR}/fuzz/lv2_fuzz_target.cpp)
+  add_executable(zt_libfuzzer ${CMAKE_CURRENT_LIST_DIR}/fuzz/lv2_fuzz_target.cpp ${ZT_PRIVATE_LOG_PATH})
   target_include_directories(zt_libfuzzer PRIVATE ${CMAKE_CURRENT_LIST_DIR})
   target_link_libraries(zt_libfuzzer PRIVATE zt_engine)
   target_compile_options(zt_libfuzzer PRIVATE -fsanitize=fuzzer)
   target_link_options(zt_libfuzzer PRIVATE -fsanitize=fuzzer)
 endif()
 
-set(ZT_SANITIZED_TARGETS zt_objects zt_engine zulvamoret-tarnwise zt_unit_tests zt_log_tests zt_host_tests zt_fuzz_tests
+set(ZT_SANITIZED_TARGETS zt_objects zt_engine zulvamoret-tarnwise zt_unit_tests zt_host_tests zt_fuzz_tests
   zt_libfuzzer)
 
 if(ZT_SANITIZE)

@@ -4,7 +4,8 @@
 #    overflow included, no recovery) and LeakSanitizer: the unit tests, the
 #    fuzz driver at its fixed seed and count, and the host-level tests, except
 #    those that hand the instrumented binary to an uninstrumented host program;
-#  - ThreadSanitizer: two instances run from two threads at once.
+#  - ThreadSanitizer: instances run from two threads at once, and
+#    instantiates on several threads reading the log level.
 # Usage: tests/run-sanitizers.sh [BUILD_PREFIX]   (default: build-sanitize)
 # A longer fuzz run, in the address build this leaves behind:
 #   ZT_FUZZ_ITERATIONS=20000 ZT_FUZZ_SEED=7 BUILD_PREFIX-address/tests/zt_fuzz_tests
@@ -27,4 +28,4 @@ thread=$prefix-thread
 rm -rf "$thread"
 cmake -S "$root" -B "$thread" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZT_SANITIZE=thread -DZT_BUILD_BENCHMARKS=OFF
 cmake --build "$thread" -j"$jobs" --target zt_unit_tests
-(cd "$thread" && ctest --output-on-failure -R '^HardenThreads\.')
+(cd "$thread" && ctest --output-on-failure -R '^(HardenThreads|DiagnosticLog)\.')
