@@ -25,9 +25,3 @@ uint32_t engineFloatModeWord() { return 0; }
 FloatModeSave enterEngineFloatMode() { return FloatModeSave{0}; }
 void leaveEngineFloatMode(FloatModeSave) {}
 #endif
-
-namespace {
-// The loading thread computes in the engine's mode too (with every
-// exception still masked), as instantiate may run there.
-__attribute__((constructor)) void setLoadingThreadFloatMode() { (void)enterEngineFloatMode(); }
-}  // namespace

@@ -1,7 +1,8 @@
 // The floating-point mode the engine computes in: flush-to-zero on,
-// round-to-nearest, every exception masked, denormals-are-zero off. Hosts
-// load plug-ins on one thread and call run on another, so run enters this
-// mode itself and gives the caller's mode back before it returns.
+// round-to-nearest, every exception masked, denormals-are-zero off. The
+// mode belongs to the host's thread, so the entry points that compute
+// (instantiate, run) enter this mode themselves and give the caller's back
+// before they return; loading the library changes nothing.
 #pragma once
 
 #include <stdint.h>

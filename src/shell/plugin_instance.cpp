@@ -5,7 +5,9 @@
 #include "shell/diagnostic_log.h"
 #include "shell/float_mode.h"
 
-PluginInstance* createPluginInstance(double hostRate) {
+namespace {
+
+PluginInstance* createInEngineMode(double hostRate) {
     openDiagnosticLog();
     PluginInstance* self = static_cast<PluginInstance*>(calloc(1, sizeof(PluginInstance)));
     if (self == nullptr) return nullptr;
@@ -19,6 +21,17 @@ PluginInstance* createPluginInstance(double hostRate) {
     engine->sampleRate = static_cast<float>(hostRate);
     self->loop = kFreshBlockLoop;
     initControlPorts(self->controls, self->loop);
+    return self;
+}
+
+}  // namespace
+
+// The defaults are computed in the engine's mode whatever the caller's, so
+// that every instance starts from the same bits.
+PluginInstance* createPluginInstance(double hostRate) {
+    const FloatModeSave save = enterEngineFloatMode();
+    PluginInstance* self = createInEngineMode(hostRate);
+    leaveEngineFloatMode(save);
     return self;
 }
 

@@ -1,18 +1,23 @@
-// Loading the shared object sets the loading thread's floating-point mode.
-// Checked in a child process on a private copy of the library, so that the
-// initialiser surely runs on a thread whose mode the test chose.
+// The floating-point mode belongs to the host's thread: loading the shared
+// object and every entry point leave it as they found it. Checked in a child
+// process that loads a private copy of the bundle through lilv, so that the
+// library surely loads there, on a thread whose mode the test chose.
 #include <gtest/gtest.h>
 
 #if defined(__x86_64__) || defined(__SSE2__)
-#include <dlfcn.h>
+#include <dirent.h>
+#include <lilv/lilv.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xmmintrin.h>
 
 #include <string>
+#include <vector>
 
+#include "staged_plugin.h"
 #include "support/mxcsr_bits.h"
 
 namespace {
@@ -30,36 +35,101 @@ bool copyFile(const std::string& from, const std::string& to) {
     return ok;
 }
 
+// The names of the staged bundle's files.
+std::vector<std::string> bundleFiles() {
+    std::vector<std::string> names;
+    DIR* dir = opendir(ZT_BUNDLE_DIR);
+    if (dir == nullptr) return names;
+    while (const dirent* entry = readdir(dir))
+        if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    closedir(dir);
+    return names;
+}
+
+// Exit codes of the child: 0 when every step left the mode alone.
+enum ChildExit { kNotLoadable = 10, kFirstStep = 20 };
+const char* const kSteps[] = {"load and instantiate", "connect_port", "activate", "run (every port applied)",
+                              "run (ports changed)", "extension_data", "deactivate", "cleanup and unload"};
+
+// Loads the bundle at `bundle` in a world of its own and takes an instance
+// through its whole life, checking the control word after each step.
+int driveInstance(const std::string& bundle) {
+    // Every exception masked (lilv's own arithmetic must not trap), all else
+    // far from the engine's mode: denormals-are-zero, rounding toward zero,
+    // no flush-to-zero.
+    const uint32_t caller = kMxcsrExceptionMasks | kMxcsrDenormalsAreZero | kMxcsrRoundTowardZero;
+    LilvWorld* world = lilv_world_new();
+    LilvNode* bundleUri = lilv_new_file_uri(world, nullptr, (bundle + "/").c_str());
+    lilv_world_load_bundle(world, bundleUri);
+    LilvNode* pluginUri = lilv_new_uri(world, ZT_PLUGIN_URI);
+    const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), pluginUri);
+    if (plugin == nullptr) return kNotLoadable;
+    float audio[3][256] = {{0.5f}};
+    float controls[kPortCount] = {};
+    int step = 0;
+    auto modeKept = [&] { return (_mm_getcsr() & ~kMxcsrStickyFlags) == caller; };
+
+    _mm_setcsr(caller);
+    LilvInstance* instance = lilv_plugin_instantiate(plugin, 48000.0, nullptr);
+    if (instance == nullptr) return kNotLoadable;
+    if (!modeKept()) return kFirstStep + step;
+    ++step;
+    for (uint32_t p = 0; p < kPortCount; ++p) lilv_instance_connect_port(instance, p, p < 3 ? audio[p] : &controls[p]);
+    if (!modeKept()) return kFirstStep + step;
+    ++step;
+    lilv_instance_activate(instance);
+    if (!modeKept()) return kFirstStep + step;
+    ++step;
+    lilv_instance_run(instance, 256);
+    if (!modeKept()) return kFirstStep + step;
+    ++step;
+    for (uint32_t p = 3; p < kPortCount; ++p) controls[p] = 1.0f;
+    lilv_instance_run(instance, 256);
+    if (!modeKept()) return kFirstStep + step;
+    ++step;
+    (void)lilv_instance_get_extension_data(instance, "urn:zulvamoret:none");
+    if (!modeKept()) return kFirstStep + step;
+    ++step;
+    lilv_instance_deactivate(instance);
+    if (!modeKept()) return kFirstStep + step;
+    ++step;
+    lilv_instance_free(instance);
+    if (!modeKept()) return kFirstStep + step;
+    lilv_node_free(pluginUri);
+    lilv_node_free(bundleUri);
+    lilv_world_free(world);
+    return 0;
+}
+
 }  // namespace
 
-TEST(HostFloatMode, LoadingSetsFlushToZeroAndKeepsExceptionsMasked) {
+TEST(HostFloatMode, LoadingAndEveryEntryPointLeaveTheCallersModeAlone) {
     char dir[] = "/tmp/zt-load-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string copy = std::string(dir) + "/libzulvamoret-tarnwise.so";
-    ASSERT_TRUE(copyFile(ZT_BUNDLE_DIR "/libzulvamoret-tarnwise.so", copy));
+    const std::string bundle = std::string(dir) + "/zulvamoret-tarnwise.lv2";
+    ASSERT_EQ(mkdir(bundle.c_str(), 0700), 0);
+    const std::vector<std::string> files = bundleFiles();
+    ASSERT_FALSE(files.empty());
+    for (const std::string& file : files)
+        ASSERT_TRUE(copyFile(std::string(ZT_BUNDLE_DIR) + "/" + file, bundle + "/" + file)) << file;
 
+    fflush(nullptr);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Everything masked, but the other bits far from the engine's mode.
-        _mm_setcsr(kMxcsrExceptionMasks | kMxcsrDenormalsAreZero | kMxcsrRoundingBits);
-        void* library = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
-        const uint32_t mode = _mm_getcsr();
-        if (library == nullptr) _exit(10);
-        if ((mode & kMxcsrExceptionMasks) != kMxcsrExceptionMasks) _exit(11);
-        if ((mode & kMxcsrFlushToZero) == 0) _exit(12);
-        if ((mode & kMxcsrDenormalsAreZero) != 0) _exit(13);
-        if ((mode & kMxcsrRoundingBits) != 0) _exit(14);
-        _exit(0);
-    }
+    if (child == 0) _exit(driveInstance(bundle));
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    unlink(copy.c_str());
+    for (const std::string& file : files) unlink((bundle + "/" + file).c_str());
+    rmdir(bundle.c_str());
     rmdir(dir);
     ASSERT_TRUE(WIFEXITED(status));
-    // 10: not loadable, 11: exceptions unmasked, 12: no flush-to-zero,
-    // 13: denormals-are-zero left on, 14: not rounding to nearest.
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const int code = WEXITSTATUS(status);
+    EXPECT_NE(code, kNotLoadable) << "the private bundle could not be loaded";
+    if (code >= kFirstStep && code < kFirstStep + static_cast<int>(sizeof kSteps / sizeof kSteps[0])) {
+        ADD_FAILURE() << "the caller's mode changed in: " << kSteps[code - kFirstStep];
+    } else {
+        EXPECT_EQ(code, 0);
+    }
 }
 
 #endif

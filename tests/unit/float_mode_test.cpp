@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "shell/float_mode.h"
 #include "shell/plugin_instance.h"
 #include "support/plugin_rig.h"
@@ -47,12 +49,32 @@ TEST(FloatMode, RunComputesMaskedAndHandsTheCallersModeBack) {
     EXPECT_EQ(after, caller) << std::hex << after;
 }
 
-// The initialiser that ran when this program loaded the engine put the
-// loading thread into the engine mode without unmasking any exception.
-TEST(FloatMode, LoadingThreadComputesInTheEngineMode) {
-    const uint32_t now = _mm_getcsr();
-    EXPECT_EQ(now & kMxcsrExceptionMasks, kMxcsrExceptionMasks) << std::hex << now;
-    EXPECT_EQ(now & ~kMxcsrStickyFlags, engineFloatModeWord()) << std::hex << now;
+// Loading the library sets no mode, so instantiate computes its defaults in
+// the engine's mode itself: every caller's mode gives the same engine bits
+// (a host rate that rounds up to the next float included) and is handed
+// back exactly.
+TEST(FloatMode, InstantiateGivesTheSameStateInAnyCallersModeAndHandsItBack) {
+    ControlWordGuard guard;
+    const uint32_t callers[] = {
+        kMxcsrExceptionMasks,
+        engineFloatModeWord(),
+        (kMxcsrExceptionMasks & ~kMxcsrDivideByZeroMask) | kMxcsrDenormalsAreZero | kMxcsrRoundTowardZero | 0x21u,
+    };
+    std::vector<unsigned char> reference;
+    for (uint32_t caller : callers) {
+        SCOPED_TRACE(caller);
+        _mm_setcsr(caller);
+        PluginInstance* self = createPluginInstance(48000.003);
+        const uint32_t after = _mm_getcsr();
+        _mm_setcsr(guard.saved);
+        ASSERT_NE(self, nullptr);
+        EXPECT_EQ(after, caller) << std::hex << after;
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(self->engine);
+        const std::vector<unsigned char> state(bytes, bytes + sizeof(EngineState));
+        destroyPluginInstance(self);
+        if (reference.empty()) reference = state;
+        EXPECT_TRUE(state == reference) << "the engine differs from the one made in the first mode";
+    }
 }
 
 #else
