@@ -1,5 +1,6 @@
 #include "shell/diagnostic_log.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdarg.h>
@@ -70,6 +71,7 @@ void openDiagnosticLog() {
     size_t length = 0;
     while (length < sizeof prefix) {
         const ssize_t got = read(fd, prefix + length, sizeof prefix - length);
+        if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         length += static_cast<size_t>(got);
     }
