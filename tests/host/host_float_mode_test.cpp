@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <xmmintrin.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,35 +67,30 @@ int driveInstance(const std::string& bundle) {
     if (plugin == nullptr) return kNotLoadable;
     float audio[3][256] = {{0.5f}};
     float controls[kPortCount] = {};
-    int step = 0;
-    auto modeKept = [&] { return (_mm_getcsr() & ~kMxcsrStickyFlags) == caller; };
-
+    LilvInstance* instance = nullptr;
+    const std::function<void()> steps[] = {
+        [&] { instance = lilv_plugin_instantiate(plugin, 48000.0, nullptr); },
+        [&] {
+            for (uint32_t p = 0; p < kPortCount; ++p)
+                lilv_instance_connect_port(instance, p, p < 3 ? audio[p] : &controls[p]);
+        },
+        [&] { lilv_instance_activate(instance); },
+        [&] { lilv_instance_run(instance, 256); },
+        [&] {
+            for (uint32_t p = 3; p < kPortCount; ++p) controls[p] = 1.0f;
+            lilv_instance_run(instance, 256);
+        },
+        [&] { (void)lilv_instance_get_extension_data(instance, "urn:zulvamoret:none"); },
+        [&] { lilv_instance_deactivate(instance); },
+        [&] { lilv_instance_free(instance); },
+    };
+    static_assert(sizeof steps / sizeof steps[0] == sizeof kSteps / sizeof kSteps[0], "a name for every step");
     _mm_setcsr(caller);
-    LilvInstance* instance = lilv_plugin_instantiate(plugin, 48000.0, nullptr);
-    if (instance == nullptr) return kNotLoadable;
-    if (!modeKept()) return kFirstStep + step;
-    ++step;
-    for (uint32_t p = 0; p < kPortCount; ++p) lilv_instance_connect_port(instance, p, p < 3 ? audio[p] : &controls[p]);
-    if (!modeKept()) return kFirstStep + step;
-    ++step;
-    lilv_instance_activate(instance);
-    if (!modeKept()) return kFirstStep + step;
-    ++step;
-    lilv_instance_run(instance, 256);
-    if (!modeKept()) return kFirstStep + step;
-    ++step;
-    for (uint32_t p = 3; p < kPortCount; ++p) controls[p] = 1.0f;
-    lilv_instance_run(instance, 256);
-    if (!modeKept()) return kFirstStep + step;
-    ++step;
-    (void)lilv_instance_get_extension_data(instance, "urn:zulvamoret:none");
-    if (!modeKept()) return kFirstStep + step;
-    ++step;
-    lilv_instance_deactivate(instance);
-    if (!modeKept()) return kFirstStep + step;
-    ++step;
-    lilv_instance_free(instance);
-    if (!modeKept()) return kFirstStep + step;
+    for (int step = 0; step < static_cast<int>(sizeof steps / sizeof steps[0]); ++step) {
+        steps[step]();
+        if (instance == nullptr) return kNotLoadable;
+        if ((_mm_getcsr() & ~kMxcsrStickyFlags) != caller) return kFirstStep + step;
+    }
     lilv_node_free(pluginUri);
     lilv_node_free(bundleUri);
     lilv_world_free(world);
