@@ -28,7 +28,7 @@ BenchHost::~BenchHost() {
 bool BenchHost::settled() const {
     const UnitBank& bank = static_cast<const PluginInstance*>(handle)->engine->bank;
     for (uint64_t k = 0; k < bank.unitCount; ++k)
-        if (bank.units[k].gliding || bank.units[k].pendingLength != 0) return false;
+        if (bank.units.gliding[k] || bank.units.pendingLength[k] != 0) return false;
     return true;
 }
 

@@ -25,13 +25,12 @@ void updateFilterPoles(UnitBank& bank) {
     for (uint64_t k = 0; k < count; ++k) {
         // Pole of a one-pole low-pass at this cutoff and the internal rate.
         const float pole = stablePole(expf(geometricSpreadAt(cutoffs, k) * kPoleScale));
-        for (auto& set : bank.ladderSets) {
-            LadderRecord& record = set[k];
-            record.resonance = resonance;
-            record.pole1 = pole;
-            record.pole2 = pole;
-            record.pole3 = pole;
-            record.pole4 = pole;
+        for (LadderSet& set : bank.ladderSets) {
+            set.resonance[k] = resonance;
+            set.pole1[k] = pole;
+            set.pole2[k] = pole;
+            set.pole3[k] = pole;
+            set.pole4[k] = pole;
         }
     }
 }

@@ -35,9 +35,8 @@ void updateInputGains(UnitBank& bank) {
 void updateModulation(UnitBank& bank) {
     const uint64_t count = bank.unitCount;
     for (uint64_t k = 0; k < count; ++k) {
-        ChainUnit& unit = bank.units[k];
-        unit.modDepth = modDepthSamples(spreadLinear(bank.modDepthFirst, bank.modDepthLast, k, count));
+        bank.units.modDepth[k] = modDepthSamples(spreadLinear(bank.modDepthFirst, bank.modDepthLast, k, count));
         const float rateHz = spreadLinear(bank.modRateFirst, bank.modRateLast, k, count);
-        unit.lfoIncrement = clampLfoIncrement(rateHz * kLfoIncrementPerHz);
+        bank.units.lfoIncrement[k] = clampLfoIncrement(rateHz * kLfoIncrementPerHz);
     }
 }

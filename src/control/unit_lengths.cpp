@@ -37,10 +37,9 @@ void postUnitLengths(UnitBank& bank) {
         }
         const float floatLength = bank.sampleRate * kSizeUnitPerSample * size;
         const uint64_t length = nextPrimeLength(floatLength, kUnitLengthMin, kUnitLengthMax);
-        ChainUnit& unit = bank.units[k];
         // The kernel glides to the request; an equal length must not replace
         // a request still waiting.
-        if (length != unit.length) unit.pendingLength = length;
+        if (length != bank.units.length[k]) bank.units.pendingLength[k] = length;
         bank.tapOffsetA[k] = drawTapOffset(bank.random, floatLength);
         bank.tapOffsetB[k] = drawTapOffset(bank.random, floatLength);
     }

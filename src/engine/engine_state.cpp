@@ -26,14 +26,16 @@ void setDiffuserDefaults(Diffuser& d, float delayMs) {
     d.damping = kDiffuserDamping;
 }
 
-void setUnitDefaults(ChainUnit& u) {
-    u.sampleRate = kInternalRate;
-    u.decayMs = 100.0f;
-    u.length = 16000;
-    u.readSpeed = 1.0f;
-    u.ringGain = 1.0f;
-    u.modDepth = 0.1f;
-    u.lfoIncrement = 0.01f;
+// Every unit, active or not, gets the same defaults; the rings stay
+// untouched, so the pages of units that never run are never mapped.
+void setUnitDefaults(ChainUnits& units, size_t u) {
+    units.sampleRate[u] = kInternalRate;
+    units.decayMs[u] = 100.0f;
+    units.length[u] = 16000;
+    units.readSpeed[u] = 1.0f;
+    units.ringGain[u] = 1.0f;
+    units.modDepth[u] = 0.1f;
+    units.lfoIncrement[u] = 0.01f;
 }
 
 void setBankDefaults(UnitBank& bank) {
@@ -47,9 +49,9 @@ void setBankDefaults(UnitBank& bank) {
     bank.inputGainLast = 1.0f;
     bank.decayFirst = 800.0f;
     bank.decayLast = 800.0f;
-    for (ChainUnit& unit : bank.units) setUnitDefaults(unit);
-    for (auto& set : bank.ladderSets) {
-        for (LadderRecord& record : set) record.feedbackScale = 1.0f;
+    for (size_t u = 0; u < kMaxUnits; ++u) {
+        setUnitDefaults(bank.units, u);
+        for (LadderSet& set : bank.ladderSets) set.feedbackScale[u] = 1.0f;
     }
     bank.distributionCurve = 1.0f;
     seedRandom(bank.random, 1);  // where the C library's generator starts

@@ -31,41 +31,65 @@ struct Diffuser {
     float dampState;
 };
 
-// Coefficients and state of one four-stage ladder filter.
-struct LadderRecord {
-    float lastOutput;
-    float resonance;
-    float inputCompensation;
-    float feedbackScale;
-    float pole1;
-    float state1;
-    float pole2;
-    float state2;
-    float pole3;
-    float state3;
-    float pole4;
-    float state4;
+// Per-unit state is kept in arrays, one per field, indexed by unit: the
+// vector kernels then take the fields of several consecutive units (or of
+// every second unit) with one load or store per field. The arrays hold
+// kUnitSlots entries: 70 rounded up so that a vector of the widest lanes,
+// loaded at any unit with a stride of up to two, stays inside its array
+// (the highest index such a load reaches is 2 * 47 + 2 = 96). Slots from
+// kMaxUnits on are never a unit.
+constexpr size_t kUnitSlots = 112;
+#define ZT_UNIT_FIELD alignas(64)
+
+// The four-stage ladder filters of one set, one per unit: coefficients and
+// state.
+struct LadderSet {
+    ZT_UNIT_FIELD float lastOutput[kUnitSlots];
+    ZT_UNIT_FIELD float resonance[kUnitSlots];
+    ZT_UNIT_FIELD float inputCompensation[kUnitSlots];
+    ZT_UNIT_FIELD float feedbackScale[kUnitSlots];
+    ZT_UNIT_FIELD float pole1[kUnitSlots];
+    ZT_UNIT_FIELD float state1[kUnitSlots];
+    ZT_UNIT_FIELD float pole2[kUnitSlots];
+    ZT_UNIT_FIELD float state2[kUnitSlots];
+    ZT_UNIT_FIELD float pole3[kUnitSlots];
+    ZT_UNIT_FIELD float state3[kUnitSlots];
+    ZT_UNIT_FIELD float pole4[kUnitSlots];
+    ZT_UNIT_FIELD float state4[kUnitSlots];
 };
 
-// One modulated feedback delay loop of the bank.
-struct ChainUnit {
-    float sampleRate;
-    float feedback;
-    float readPhase;
-    uint64_t writeIndex;
-    float decayMs;
-    uint64_t length;
-    uint64_t targetLength;
-    uint64_t pendingLength;  // 0: no request
-    bool gliding;
-    float readSpeed;
-    float ringGain;
-    float modDepth;
-    float lfoIncrement;
-    float lfoPhase;
-    float dcState;
-    float ring[kUnitRingStorage];
+// The modulated feedback delay loops of the bank, one entry per unit in
+// each field.
+struct ChainUnits {
+    ZT_UNIT_FIELD float sampleRate[kUnitSlots];
+    ZT_UNIT_FIELD float feedback[kUnitSlots];
+    ZT_UNIT_FIELD float readPhase[kUnitSlots];
+    ZT_UNIT_FIELD uint64_t writeIndex[kUnitSlots];
+    ZT_UNIT_FIELD float decayMs[kUnitSlots];
+    ZT_UNIT_FIELD uint64_t length[kUnitSlots];
+    ZT_UNIT_FIELD uint64_t targetLength[kUnitSlots];
+    ZT_UNIT_FIELD uint64_t pendingLength[kUnitSlots];  // 0: no request
+    ZT_UNIT_FIELD bool gliding[kUnitSlots];
+    ZT_UNIT_FIELD float readSpeed[kUnitSlots];
+    ZT_UNIT_FIELD float ringGain[kUnitSlots];
+    ZT_UNIT_FIELD float modDepth[kUnitSlots];
+    ZT_UNIT_FIELD float lfoIncrement[kUnitSlots];
+    ZT_UNIT_FIELD float lfoPhase[kUnitSlots];
+    ZT_UNIT_FIELD float dcState[kUnitSlots];
+    // Ring entries still to clear after the unit held a NaN or an infinity;
+    // the unit is silent and frozen until none are left (0: running).
+    ZT_UNIT_FIELD uint32_t ringLeftToClear[kUnitSlots];
 };
+
+// One unit's ring: 32000 samples, guard copies of entries 0..4, one spare.
+// Each ring starts on a cache line and is padded to whole 16-float vectors:
+// the vector kernels store whole runs past a block's end, and read the
+// last run of a tap to its end, inside the padding.
+struct alignas(64) UnitRing {
+    float samples[kUnitRingStorage];
+};
+static_assert(sizeof(UnitRing) >= (kUnitRingLength + kBlockLength) * sizeof(float),
+              "a run of 16 from the last write position stays inside the ring's storage");
 
 // How the bank's units are arranged. Any other value is legal too (a port
 // can give any) and bypasses the bank.
@@ -105,16 +129,18 @@ struct UnitBank {
     float modRateLast;
     float decayFirst;
     float decayLast;
-    ChainUnit units[kMaxUnits];
-    uint64_t tapOffsetA[kMaxUnits];
-    uint64_t tapOffsetB[kMaxUnits];
-    LadderRecord ladderSets[kLadderSetCount][kMaxUnits];
-    float unitInputGain[kMaxUnits];
+    ChainUnits units;
+    UnitRing rings[kMaxUnits];  // unit u's ring is rings[u]
+    ZT_UNIT_FIELD uint64_t tapOffsetA[kUnitSlots];
+    ZT_UNIT_FIELD uint64_t tapOffsetB[kUnitSlots];
+    LadderSet ladderSets[kLadderSetCount];
+    ZT_UNIT_FIELD float unitInputGain[kUnitSlots];
     float distributionCurve;
     RoutingMode routingMode;
     // Draws the jitter and the taps; the instance's own, so that neither
     // another instance nor the host can change them.
     RandomGenerator random;
+    uint32_t unitsClearing;  // units whose ringLeftToClear is not 0
 };
 
 struct EngineState {

@@ -9,9 +9,8 @@
 
 namespace {
 
-// Per-block copy of the fields the loop changes. The ring lives in the same
-// record, so working on the record itself would reload every field after
-// each ring store.
+// Per-block copy of the fields the loop changes: working on the field arrays
+// themselves would reload every field after each ring store.
 struct LoopState {
     float lfoPhase;
     float readPhase;
@@ -25,23 +24,23 @@ struct LoopState {
     bool gliding;
 };
 
-LoopState loadLoopState(const ChainUnit& unit) {
-    return LoopState{unit.lfoPhase,   unit.readPhase, unit.readSpeed,    unit.feedback,
-                     unit.dcState,    unit.writeIndex, unit.length, unit.targetLength,
-                     unit.pendingLength, unit.gliding};
+LoopState loadLoopState(const ChainUnits& units, uint64_t u) {
+    return LoopState{units.lfoPhase[u],   units.readPhase[u],    units.readSpeed[u], units.feedback[u],
+                     units.dcState[u],    units.writeIndex[u],   units.length[u],    units.targetLength[u],
+                     units.pendingLength[u], units.gliding[u]};
 }
 
-void storeLoopState(ChainUnit& unit, const LoopState& s) {
-    unit.lfoPhase = s.lfoPhase;
-    unit.readPhase = s.readPhase;
-    unit.readSpeed = s.readSpeed;
-    unit.feedback = s.feedback;
-    unit.dcState = s.dcState;
-    unit.writeIndex = s.writeIndex;
-    unit.length = s.length;
-    unit.targetLength = s.targetLength;
-    unit.pendingLength = s.pendingLength;
-    unit.gliding = s.gliding;
+void storeLoopState(ChainUnits& units, uint64_t u, const LoopState& s) {
+    units.lfoPhase[u] = s.lfoPhase;
+    units.readPhase[u] = s.readPhase;
+    units.readSpeed[u] = s.readSpeed;
+    units.feedback[u] = s.feedback;
+    units.dcState[u] = s.dcState;
+    units.writeIndex[u] = s.writeIndex;
+    units.length[u] = s.length;
+    units.targetLength[u] = s.targetLength;
+    units.pendingLength[u] = s.pendingLength;
+    units.gliding[u] = s.gliding;
 }
 
 // Linear interpolation between ring[i] and ring[i + 1]; i = 31999 reaches the
@@ -52,12 +51,13 @@ inline float readRing(const float* ring, uint64_t i, float frac) {
 
 // Every sample with all its tests: LFO wrap, read wrap, guard copies, write
 // wrap, the length glide and the read-pointer wrap.
-void runFullProcedure(ChainUnit& unit, const float* x, float* out, uint32_t n) {
-    float* const ring = unit.ring;
-    const float lfoIncrement = unit.lfoIncrement;
-    const float modDepth = unit.modDepth;
-    const float ringGain = unit.ringGain;
-    LoopState s = loadLoopState(unit);
+void runFullProcedure(UnitBank& bank, uint64_t u, const float* x, float* out, uint32_t n) {
+    ChainUnits& units = bank.units;
+    float* const ring = bank.rings[u].samples;
+    const float lfoIncrement = units.lfoIncrement[u];
+    const float modDepth = units.modDepth[u];
+    const float ringGain = units.ringGain[u];
+    LoopState s = loadLoopState(units, u);
     for (uint32_t j = 0; j < n; ++j) {
         float p = s.lfoPhase + lfoIncrement;
         if (p >= 1.0f) p = p - 2.0f;
@@ -94,7 +94,7 @@ void runFullProcedure(ChainUnit& unit, const float* x, float* out, uint32_t n) {
             if (d == s.targetLength) {
                 s.gliding = false;
                 s.readSpeed = 1.0f;
-                s.feedback = glideEndLoopGain(d, unit.sampleRate, unit.decayMs);
+                s.feedback = glideEndLoopGain(d, units.sampleRate[u], units.decayMs[u]);
             }
         } else if (s.pendingLength != 0) {
             s.targetLength = s.pendingLength;
@@ -112,22 +112,23 @@ void runFullProcedure(ChainUnit& unit, const float* x, float* out, uint32_t n) {
         if (s.readPhase >= kRingLengthFloat) s.readPhase = s.readPhase - kRingLengthFloat;
         out[j] = o;
     }
-    storeLoopState(unit, s);
+    storeLoopState(units, u, s);
 }
 
 // The same arithmetic for a block that delayLineIsQuiet() has cleared: no
 // test can fire, so none is made.
-void runQuietBlock(ChainUnit& unit, const float* x, float* out, uint32_t n) {
-    float* const ring = unit.ring;
-    const float lfoIncrement = unit.lfoIncrement;
-    const float modDepth = unit.modDepth;
-    const float ringGain = unit.ringGain;
-    const float readSpeed = unit.readSpeed;
-    const float feedback = unit.feedback;
-    float lfoPhase = unit.lfoPhase;
-    float readPhase = unit.readPhase;
-    float dcState = unit.dcState;
-    float* const write = ring + unit.writeIndex;
+void runQuietBlock(UnitBank& bank, uint64_t u, const float* x, float* out, uint32_t n) {
+    ChainUnits& units = bank.units;
+    float* const ring = bank.rings[u].samples;
+    const float lfoIncrement = units.lfoIncrement[u];
+    const float modDepth = units.modDepth[u];
+    const float ringGain = units.ringGain[u];
+    const float readSpeed = units.readSpeed[u];
+    const float feedback = units.feedback[u];
+    float lfoPhase = units.lfoPhase[u];
+    float readPhase = units.readPhase[u];
+    float dcState = units.dcState[u];
+    float* const write = ring + units.writeIndex[u];
     for (uint32_t j = 0; j < n; ++j) {
         const float p = lfoPhase + lfoIncrement;
         lfoPhase = p;
@@ -142,27 +143,28 @@ void runQuietBlock(ChainUnit& unit, const float* x, float* out, uint32_t n) {
         readPhase = readPhase + readSpeed;
         out[j] = o;
     }
-    unit.lfoPhase = lfoPhase;
-    unit.readPhase = readPhase;
-    unit.dcState = dcState;
-    unit.writeIndex += n;
+    units.lfoPhase[u] = lfoPhase;
+    units.readPhase[u] = readPhase;
+    units.dcState[u] = dcState;
+    units.writeIndex[u] += n;
 }
 
 }  // namespace
 
-bool delayLineIsQuiet(const ChainUnit& unit, uint32_t n) {
-    if (unit.gliding || unit.pendingLength != 0) return false;
-    return blockStaysInRing(unit, n);
+bool delayLineIsQuiet(const ChainUnits& units, uint64_t u, uint32_t n) {
+    if (units.gliding[u] || units.pendingLength[u] != 0) return false;
+    return blockStaysInRing(units, u, n);
 }
 
-void runDelayLine(ChainUnit& unit, const float* x, float* out, uint32_t n, DelayLinePath path) {
+void runDelayLine(UnitBank& bank, uint64_t u, const float* x, float* out, uint32_t n, DelayLinePath path) {
     if (n == 0) return;
-    // Only this loop writes writeIndex; keep a damaged value from addressing
-    // memory outside the ring.
-    if (unit.writeIndex >= kUnitRingLength) unit.writeIndex %= kUnitRingLength;
-    if (path == DelayLinePath::Fastest && delayLineIsQuiet(unit, n)) {
-        runQuietBlock(unit, x, out, n);
+    // Only the kernels write writeIndex; keep a damaged value from
+    // addressing memory outside the ring.
+    uint64_t& writeIndex = bank.units.writeIndex[u];
+    if (writeIndex >= kUnitRingLength) writeIndex %= kUnitRingLength;
+    if (path == DelayLinePath::Fastest && delayLineIsQuiet(bank.units, u, n)) {
+        runQuietBlock(bank, u, x, out, n);
     } else {
-        runFullProcedure(unit, x, out, n);
+        runFullProcedure(bank, u, x, out, n);
     }
 }

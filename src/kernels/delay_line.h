@@ -14,10 +14,10 @@ enum class DelayLinePath : uint8_t {
     FullProcedure,
 };
 
-// Runs the unit over n <= kMaxKernelBlock samples of filtered input x and
+// Runs unit u over n <= kMaxKernelBlock samples of filtered input x and
 // stores its main output in out (x and out must not overlap).
-void runDelayLine(ChainUnit& unit, const float* x, float* out, uint32_t n, DelayLinePath path);
+void runDelayLine(UnitBank& bank, uint64_t u, const float* x, float* out, uint32_t n, DelayLinePath path);
 
 // True when none of the LFO wrap, the read wraps, the write wrap, the guard
-// copies or the length management can act within the next n samples.
-bool delayLineIsQuiet(const ChainUnit& unit, uint32_t n);
+// copies or the length management can act within unit u's next n samples.
+bool delayLineIsQuiet(const ChainUnits& units, uint64_t u, uint32_t n);

@@ -1,5 +1,8 @@
 #include "kernels/kernel_path.h"
 
+#include <stdlib.h>
+#include <string.h>
+
 namespace {
 
 KernelPath fastestSupportedPath() {
@@ -9,10 +12,29 @@ KernelPath fastestSupportedPath() {
     return KernelPath::Scalar;
 }
 
+const KernelPath kAllPaths[] = {KernelPath::Oracle, KernelPath::Scalar, KernelPath::Sse2, KernelPath::Avx2,
+                                KernelPath::Avx512};
+
+KernelPathChoice loadTimeChoice = {KernelPath::Scalar, nullptr, true};
 KernelPath activePath = KernelPath::Scalar;
 
-// Chosen when the library loads, so that run never asks the CPU.
-__attribute__((constructor)) void chooseKernelPath() { activePath = fastestSupportedPath(); }
+// Chosen when the library loads, so that run never asks the CPU: the path
+// ZT_KERNEL_PATH names when this CPU has it, else the fastest it has.
+__attribute__((constructor)) void chooseKernelPath() {
+    loadTimeChoice.path = fastestSupportedPath();
+    const char* requested = getenv(kKernelPathVariable);
+    if (requested != nullptr && requested[0] != '\0') {
+        loadTimeChoice.requested = requested;
+        loadTimeChoice.honoured = false;
+        for (KernelPath path : kAllPaths) {
+            if (strcmp(requested, kernelPathName(path)) == 0 && kernelPathSupported(path)) {
+                loadTimeChoice.path = path;
+                loadTimeChoice.honoured = true;
+            }
+        }
+    }
+    activePath = loadTimeChoice.path;
+}
 
 }  // namespace
 
@@ -42,7 +64,9 @@ KernelPath activeKernelPath() { return activePath; }
 
 void overrideKernelPath(KernelPath path) { activePath = kernelPathSupported(path) ? path : KernelPath::Scalar; }
 
-void clearKernelPathOverride() { activePath = fastestSupportedPath(); }
+void clearKernelPathOverride() { activePath = loadTimeChoice.path; }
+
+KernelPathChoice kernelPathChoice() { return loadTimeChoice; }
 
 const char* kernelPathName(KernelPath path) {
     switch (path) {

@@ -21,14 +21,29 @@ enum class KernelPath : uint8_t {
 // True when this build has the path and this CPU can run it.
 bool kernelPathSupported(KernelPath path);
 
-// The path processUnits and processAlternateUnits take: the fastest
-// supported one, chosen once when the library loads, unless overridden.
+// The environment variable that names a path (oracle, scalar, sse2, avx2 or
+// avx512), read once when the library loads, so that any path can be timed
+// and checked through a real host.
+constexpr const char* kKernelPathVariable = "ZT_KERNEL_PATH";
+
+// The load-time choice: the path, the variable's value (null when unset or
+// empty) and whether it was taken (false for an unknown name or a path this
+// CPU lacks, which falls back to the fastest supported one).
+struct KernelPathChoice {
+    KernelPath path;
+    const char* requested;
+    bool honoured;
+};
+KernelPathChoice kernelPathChoice();
+
+// The path processUnits and processAlternateUnits take: the load-time
+// choice, unless overridden.
 KernelPath activeKernelPath();
 
 // For tests and benchmarks only: makes every instance in the process take
 // `path` (an unsupported one falls back to Scalar). Must not race with run.
 void overrideKernelPath(KernelPath path);
-// Back to the fastest supported path.
+// Back to the load-time choice.
 void clearKernelPathOverride();
 
 const char* kernelPathName(KernelPath path);

@@ -7,6 +7,8 @@
 // picked at link time for the baseline code.
 #pragma once
 
+#include <type_traits>
+
 #include "engine/engine_state.h"
 
 namespace {
@@ -89,23 +91,42 @@ struct PeakingBoost {
     }
 };
 
-// Calls run(set, mix) for each ladder pass of a filter type, in order: the
-// cascade runs two passes, the other ladder types one, every other value
-// none (FilterQuarterLevel's scaling by 0.25 is not a ladder pass).
+// No ladder pass: the second of a type with one, both of a type with none.
+struct NoLadderPass {};
+
+// The ladder passes of a filter type: its set, then the set its output goes
+// through next (the cascade runs two).
+template <class FirstMix, class SecondMix>
+struct LadderPasses {
+    unsigned firstSet;
+    FirstMix firstMix;
+    unsigned secondSet;
+    SecondMix secondMix;
+};
+
+// Calls run(passes) with the ladder passes of a filter type and returns
+// true, or returns false for a type that runs none (FilterQuarterLevel's
+// scaling by 0.25 is not a ladder pass).
+template <class Run>
+inline bool withLadderPasses(FilterType filterType, Run run) {
+    switch (filterType) {
+        case FilterBandPass2: run(LadderPasses<BandPass2, NoLadderPass>{0u, {}, 0u, {}}); return true;
+        case FilterBandPass4: run(LadderPasses<BandPass4, NoLadderPass>{1u, {}, 0u, {}}); return true;
+        case FilterBandPassCascade: run(LadderPasses<BandPass2, BandPass4>{0u, {}, 1u, {}}); return true;
+        case FilterLowPass4: run(LadderPasses<LowPass4, NoLadderPass>{2u, {}, 0u, {}}); return true;
+        case FilterHighPass3: run(LadderPasses<HighPass3, NoLadderPass>{3u, {}, 0u, {}}); return true;
+        case FilterPeakingBoost: run(LadderPasses<PeakingBoost, NoLadderPass>{4u, {}, 0u, {}}); return true;
+        default: return false;
+    }
+}
+
+// Calls run(set, mix) for each ladder pass of a filter type, in order.
 template <class Run>
 inline void forEachLadderPass(FilterType filterType, Run run) {
-    switch (filterType) {
-        case FilterBandPass2: run(0u, BandPass2{}); break;
-        case FilterBandPass4: run(1u, BandPass4{}); break;
-        case FilterBandPassCascade:
-            run(0u, BandPass2{});
-            run(1u, BandPass4{});
-            break;
-        case FilterLowPass4: run(2u, LowPass4{}); break;
-        case FilterHighPass3: run(3u, HighPass3{}); break;
-        case FilterPeakingBoost: run(4u, PeakingBoost{}); break;
-        default: break;
-    }
+    withLadderPasses(filterType, [&](auto passes) {
+        run(passes.firstSet, passes.firstMix);
+        if constexpr (!std::is_same<decltype(passes.secondMix), NoLadderPass>::value) run(passes.secondSet, passes.secondMix);
+    });
 }
 
 }  // namespace

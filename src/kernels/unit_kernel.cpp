@@ -11,6 +11,12 @@ namespace {
 // main + tapA goes to contribLeft and main + tapB to contribRight.
 void runUnitAlone(UnitBank& bank, uint64_t u, const float* input, float* contribLeft, float* contribRight,
                   uint32_t n, DelayLinePath path) {
+    // A unit silenced after a non-finite value waits, frozen, for its ring
+    // to be cleared.
+    if (bank.units.ringLeftToClear[u] != 0) {
+        for (uint32_t j = 0; j < n; ++j) contribLeft[j] = contribRight[j] = 0.0f;
+        return;
+    }
     float x[kMaxKernelBlock];
     float main[kMaxKernelBlock];
     float tapA[kMaxKernelBlock];
@@ -18,12 +24,12 @@ void runUnitAlone(UnitBank& bank, uint64_t u, const float* input, float* contrib
     const float gain = bank.unitInputGain[u];
     for (uint32_t j = 0; j < n; ++j) x[j] = input[j] * gain;
     filterUnitInput(bank, u, x, n);
-    ChainUnit& unit = bank.units[u];
-    runDelayLine(unit, x, main, n, path);
+    runDelayLine(bank, u, x, main, n, path);
     // W - n is where this block's writes began.
-    const uint64_t blockStart = unit.writeIndex + 2 * kUnitRingLength - n;
-    readTap(unit.ring, blockStart - bank.tapOffsetA[u], n, tapA);
-    readTap(unit.ring, blockStart - bank.tapOffsetB[u], n, tapB);
+    const uint64_t blockStart = bank.units.writeIndex[u] + 2 * kUnitRingLength - n;
+    const float* ring = bank.rings[u].samples;
+    readTap(ring, blockStart - bank.tapOffsetA[u], n, tapA);
+    readTap(ring, blockStart - bank.tapOffsetB[u], n, tapB);
     for (uint32_t j = 0; j < n; ++j) {
         contribLeft[j] = main[j] + tapA[j];
         contribRight[j] = main[j] + tapB[j];
@@ -73,23 +79,25 @@ void processUnitsOneByOne(UnitBank& bank, uint64_t first, uint64_t end, uint64_t
     writeScaled(bank, left, right, outLeft, outRight, n);
 }
 
-void runUnitAloneInBlock(UnitBank& bank, uint64_t u, const float* input, float* contribLeft, float* contribRight) {
-    runUnitAlone(bank, u, input, contribLeft, contribRight, kBlockLength, DelayLinePath::Fastest);
+// A unit the vector lanes leave to the per-sample procedure.
+void runUnitAloneForLanes(UnitBank& bank, uint64_t u, const float* input, float* contribLeft, float* contribRight,
+                          uint32_t n) {
+    runUnitAlone(bank, u, input, contribLeft, contribRight, n, DelayLinePath::Fastest);
 }
 
-// A 16-sample block through a vector kernel, which runs the units whose
-// block fits its vectors together and the others one by one, and sums
+// A block of up to 16 samples through a vector kernel, which runs the units
+// in lanes (those it cannot take through runUnitAloneForLanes) and sums
 // every unit's contribution in visiting order as the one-by-one form does.
-void processUnitsInVectors(UnitBank& bank, uint64_t first, uint64_t end, uint64_t stride, const float* input,
-                           float* outLeft, float* outRight, VectorKernel kernel) {
-    alignas(64) float contribLeft[kMaxUnits][kBlockLength];
-    alignas(64) float contribRight[kMaxUnits][kBlockLength];
+void processUnitsInVectors(UnitBank& bank, uint64_t first, uint32_t count, uint32_t stride, const float* input,
+                           float* outLeft, float* outRight, uint32_t n, VectorKernel kernel) {
+    alignas(64) float aloneLeft[kMaxUnits][kBlockLength];
+    alignas(64) float aloneRight[kMaxUnits][kBlockLength];
     alignas(64) float left[kBlockLength];
     alignas(64) float right[kBlockLength];
-    const VectorUnitJob job = {&bank, input, first, end, stride, runUnitAloneInBlock, contribLeft, contribRight,
+    const VectorUnitJob job = {&bank, input, first, stride, count, n, runUnitAloneForLanes, aloneLeft, aloneRight,
                                left, right};
     kernel(job);
-    writeScaled(bank, left, right, outLeft, outRight, kBlockLength);
+    writeScaled(bank, left, right, outLeft, outRight, n);
 }
 
 VectorKernel vectorKernelFor(KernelPath path) {
@@ -115,8 +123,11 @@ void processUnitRange(UnitBank& bank, uint64_t first, uint64_t end, uint64_t str
     if (n > kMaxKernelBlock) n = kMaxKernelBlock;
     if (end > kMaxUnits) end = kMaxUnits;
     const VectorKernel kernel = vectorKernelFor(path);
-    if (kernel != nullptr && n == kBlockLength && stride > 0) {
-        processUnitsInVectors(bank, first, end, stride, input, outLeft, outRight, kernel);
+    // The lanes take every piece of a block (the block loop passes at most
+    // 16 samples) at the strides the routing uses.
+    if (kernel != nullptr && n <= kBlockLength && (stride == 1 || stride == 2) && first < end) {
+        const uint32_t count = (uint32_t)((end - first + stride - 1) / stride);
+        processUnitsInVectors(bank, first, count, (uint32_t)stride, input, outLeft, outRight, n, kernel);
         return;
     }
     const DelayLinePath loop = path == KernelPath::Oracle ? DelayLinePath::FullProcedure : DelayLinePath::Fastest;

@@ -1,38 +1,46 @@
-// The unit bank's vector kernel, written once over a vector-traits type V
-// and instantiated by one translation unit per instruction set, after that
+// The unit bank's vector kernel, written once over lane traits V and
+// instantiated by one translation unit per instruction set, after that
 // unit's target pragma. Everything here has internal linkage, so that no
 // function compiled for a wider instruction set can stand in for a baseline
 // one at link time.
 //
-// Layout: the recurrences (ladder, LFO, read pointer, DC blocker) run with
-// one unit per lane, sample after sample, so that every lane does exactly
-// the scalar operations of its unit in the same order. Each step runs over
-// all the vectors of the call before the next sample, which gives the
-// out-of-order core independent chains to interleave: one vector alone
-// would wait on the ladder's latency. Ring reads, ring writes and taps run
-// per unit over the block's contiguous samples, after a transpose. The
-// units' records reach the lanes, and go back, as windows of eight
-// consecutive floats, transposed.
+// Layout. The units' state lives in per-field arrays (ChainUnits,
+// LadderSet), so the W units of a vector come in and go out with one load
+// or store per field. The recurrences (LFO, read pointer, ladder, DC
+// blocker) run with one unit per lane, sample after sample, each lane doing
+// exactly its unit's scalar operations in order. The ring reads, the ring
+// writes and the taps run per unit over runs of W consecutive samples,
+// after a W x W transpose: a read looks its two entries up in a window of
+// 2W ring entries, a write and a tap are plain vector stores and loads.
+// The sums over the units are then formed per sample in visiting order.
 //
-// V, the vector traits, provides:
-// - W, the lanes per vector; kGroup, the vectors whose short chains run
-//   together in registers; kTile and kTable, the samples per ring lookup
-//   and the entries of its window (0: no lookup instruction);
-// - F and I, the float and int32 vectors (with the compiler's operators),
-//   laneBits(mask) (one bit per lane), load/store (aligned), loadu/storeu,
-//   set1, abs, min, transpose (W x W, in place);
-// - loadColumns8(rows, cols) and storeColumns8(cols, rows, count): eight
-//   consecutive floats at each of W row pointers as eight lane vectors,
-//   and back for the first count rows; addToLowWord(v, k), which adds k to
-//   the integer held in each lane's bits;
-// - split(r, whole): stores trunc(r) in whole and returns r - trunc(r);
-// - with kTable > 0, truncate(r, whole) and interpolate(window, r, base):
-//   window[i - base] + f * (window[i + 1 - base] - window[i - base]) per
-//   lane, with i = trunc(r) and f = r - i.
+// A block whose unit would meet an event the lanes do not model (a wrap of
+// the read pointer or of the write position, a read of an entry the block
+// itself writes, a glide that ends) runs that unit through the per-sample
+// procedure instead (job.runAlone); everything else, glides and requests
+// included, runs in the lanes.
+//
+// V, the lane traits, provides:
+// - W (lanes per vector), kAllLanes (W one-bits), kFuseGroup and
+//   kFeedbackGroup (vectors whose recurrences run together in registers),
+//   kReadsByLane and kRowsByLane (up to this many samples, reads or rows go
+//   lane by lane with scalar loads instead of transposes), kLookup (whether
+//   lookup exists);
+// - F and I, the float and int32 vectors with the compiler's operators;
+//   set1, set1i, loadu, storeu, loadiu, storeiu, bits (one bit per lane of
+//   a comparison), laneMask (the inverse), select, selecti, abs, min, max,
+//   mini, maxi, cvtt (truncation), cvt;
+// - loadLanes / storeLanes (field arrays at a stride of 1 or 2; stores only
+//   the given lanes), loadIndexLanes (low words of 64-bit fields, with the
+//   lanes whose value is 2^31 or more), nonZero64, nonZeroBytes;
+// - lookup(lo, hi, idx): {lo, hi}[idx] for idx in [0, 2W); transpose (W x
+//   W in place); storeSamples / loadSamples (the first count of W floats);
+//   prefetch.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include <type_traits>
 
@@ -47,594 +55,643 @@ namespace {
 
 constexpr uint32_t kSamples = kBlockLength;
 
-// Every unit of the job, one per lane. Lanes past count repeat unit 0 so
-// that they compute on real numbers; nothing of theirs is ever stored.
 template <class V>
 struct Lanes {
     static constexpr uint32_t kVectors = (kMaxUnits + V::W - 1) / V::W;
-    static constexpr uint32_t kLanes = kVectors * V::W;
-    using F = typename V::F;
-    using Block = F[kVectors][kSamples];
-    using Columns = F[kVectors][8];
-
-    uint32_t count;
-    uint32_t vectors;
-    bool everyUnit;  // every visited unit is in the lanes: lane k holds row k
-    bool gliding;    // some lane's unit glides
-    Columns loop;    // the loop and motion windows of every unit, see below
-    Columns motion;
-    uint32_t index[kLanes];  // unit index
-    uint32_t row[kLanes];    // its rows in the job
-    ChainUnit* unit[kLanes];
-    uint64_t blockStart[kLanes];  // first write position of the block
+    static constexpr uint32_t kTiles = kSamples / V::W;
+    // A block of lane vectors: element j * kVectors + g holds sample j of
+    // the units of vector g.
+    using Block = typename V::F[kSamples * kVectors];
 };
 
-// Calls body(g, group) for the vectors g .. g + K - 1 of the lanes, with K
-// (group's value, known to the compiler) kGroup while that many remain,
-// then the rest together. A chain of short latency runs over the block for
-// K vectors at a time, which keeps K independent chains in registers.
+// One vector of lanes for the block: state and coefficients as the
+// per-sample loops use them, and what the per-unit stages need.
+template <class V>
+struct LaneState {
+    using F = typename V::F;
+    using I = typename V::I;
+    F readPhase, lfoPhase, lfoStep, depth, speed, dc, feedback, ringGain, gain;
+    I write;   // write position at the block's start
+    I target;  // glide target; -1 where no glide is measured
+    I length;  // the loop length measured at the block's last sample
+    uint32_t valid;  // lanes that hold a visited unit
+    uint32_t run;    // lanes that run here; the others run on their own
+    uint32_t barred; // lanes the lanes may not take: a write position past 31 bits, a silenced unit
+    uint32_t glide;  // lanes whose loop length is measured every sample
+    uint32_t fresh;  // of those, glides that a request starts in sample 0
+    uint32_t took;   // lanes that take a waiting request in sample 0
+    uint64_t taken[V::W];  // the requests they take
+    float* ring[V::W];
+    int32_t writeAt[V::W];
+    int32_t tapA[V::W];  // start of each tap's run in the ring; -1: not a plain run
+    int32_t tapB[V::W];
+};
+
+template <class V>
+inline size_t unitOf(const VectorUnitJob& job, uint32_t lane) {
+    return (size_t)(job.first + (uint64_t)job.stride * lane);
+}
+
+// Calls body(g, K) for vectors g .. g + K - 1, with K (a compile-time
+// constant) kGroup while that many remain, then the rest together: a
+// recurrence runs K vectors at a time with its states in registers, and
+// their chains interleave.
+template <uint32_t K, class Body>
+inline void restInGroup(uint32_t rest, uint32_t g, Body& body) {
+    if constexpr (K >= 1) {
+        if (rest == K) return body(g, std::integral_constant<uint32_t, K>());
+        restInGroup<K - 1>(rest, g, body);
+    }
+}
+
 template <uint32_t kGroup, class Body>
-void inGroups(uint32_t vectors, Body body) {
-    static_assert(kGroup >= 1 && kGroup <= 3, "groups of one to three vectors");
+inline void inGroups(uint32_t vectors, Body body) {
+    static_assert(kGroup >= 1, "groups of at least one vector");
     uint32_t g = 0;
     for (; g + kGroup <= vectors; g += kGroup) body(g, std::integral_constant<uint32_t, kGroup>());
-    if constexpr (kGroup == 3) {
-        if (vectors - g == 2) return body(g, std::integral_constant<uint32_t, 2>());
+    restInGroup<kGroup - 1>(vectors - g, g, body);
+}
+
+// ---- Lanes in.
+
+// Where each lane's tap run starts: (w + 64000 - offset) mod 32000, which
+// for offsets below 64000 (every offset the control stage draws) takes at
+// most two subtractions. -1 where the offset is larger or the run crosses
+// the end of the ring.
+template <class V>
+typename V::I tapStarts(typename V::I write, const uint64_t* offsets, uint32_t stride, uint32_t n) {
+    using I = typename V::I;
+    constexpr int32_t kRing = (int32_t)kUnitRingLength;
+    uint32_t wide = 0;
+    const I offset = V::loadIndexLanes(offsets, stride, wide);
+    I start = write + 2 * kRing - offset;
+    start = start - V::selecti(start >= kRing, V::set1i(kRing), V::set1i(0));
+    start = start - V::selecti(start >= kRing, V::set1i(kRing), V::set1i(0));
+    const I usable = (offset < 2 * kRing) & (start <= kRing - (int32_t)n) & ~V::laneMask(wide);
+    return V::selecti(usable, start, V::set1i(-1));
+}
+
+template <class V>
+void loadLanes(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
+    const UnitBank& bank = *job.bank;
+    const ChainUnits& units = bank.units;
+    const size_t at = unitOf<V>(job, g * V::W);
+    const uint32_t st = job.stride;
+    s.readPhase = V::loadLanes(units.readPhase + at, st);
+    s.lfoPhase = V::loadLanes(units.lfoPhase + at, st);
+    s.lfoStep = V::loadLanes(units.lfoIncrement + at, st);
+    s.depth = V::loadLanes(units.modDepth + at, st);
+    s.speed = V::loadLanes(units.readSpeed + at, st);
+    s.dc = V::loadLanes(units.dcState + at, st);
+    s.feedback = V::loadLanes(units.feedback + at, st);
+    s.ringGain = V::loadLanes(units.ringGain + at, st);
+    s.gain = V::loadLanes(bank.unitInputGain + at, st);
+    s.write = V::loadIndexLanes(units.writeIndex + at, st, s.barred);
+    // Silenced units (see the signal guard) are left to runAlone.
+    using I = typename V::I;
+    s.barred |= V::bits((I)V::loadLanes(reinterpret_cast<const float*>(units.ringLeftToClear + at), st) != 0);
+    s.target = V::set1i(-1);
+    s.length = V::set1i(0);
+    const uint32_t left = job.count - g * V::W;
+    s.valid = left >= V::W ? V::kAllLanes : (1u << left) - 1u;
+    s.glide = s.fresh = s.took = 0;
+    // Lanes past the visited units use the first unit's ring, and store nothing.
+    UnitRing* ring = job.bank->rings + at;
+    for (uint32_t i = 0; i < V::W; ++i, ring += st) s.ring[i] = (s.valid >> i & 1u) != 0 ? ring->samples : job.bank->rings[job.first].samples;
+    V::storeiu(s.writeAt, s.write);
+    V::storeiu(s.tapA, tapStarts<V>(s.write, bank.tapOffsetA + at, st, job.n));
+    V::storeiu(s.tapB, tapStarts<V>(s.write, bank.tapOffsetB + at, st, job.n));
+}
+
+// Glides and waiting requests, lane by lane (rare but while the host moves
+// the sizes). A waiting request is taken in sample 0 as the per-sample
+// procedure takes it, and a glide it starts is measured from sample 1 on.
+template <class V>
+void prepareGlides(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
+    const ChainUnits& units = job.bank->units;
+    const size_t at = unitOf<V>(job, g * V::W);
+    const uint32_t busy =
+        (V::nonZeroBytes(units.gliding + at, job.stride) | V::nonZero64(units.pendingLength + at, job.stride)) & s.valid;
+    if (busy == 0) return;
+    alignas(64) float speed[V::W];
+    alignas(64) int32_t target[V::W];
+    V::storeu(speed, s.speed);
+    V::storeiu(target, s.target);
+    for (uint32_t i = 0; i < V::W; ++i) {
+        if ((busy >> i & 1u) == 0) continue;
+        const size_t u = unitOf<V>(job, g * V::W + i);
+        uint64_t goal;
+        if (units.gliding[u]) {
+            goal = units.targetLength[u];
+        } else {
+            goal = units.pendingLength[u];
+            s.took |= 1u << i;
+            s.taken[i] = goal;
+            if (goal == units.length[u]) continue;
+            speed[i] = goal > units.length[u] ? kLengtheningSpeed : kShorteningSpeed;
+            s.fresh |= 1u << i;
+        }
+        s.glide |= 1u << i;
+        // A measured length lies in 1 .. 32000: larger targets are never met.
+        target[i] = goal <= kUnitRingLength ? (int32_t)goal : -1;
     }
-    if (g < vectors) body(g, std::integral_constant<uint32_t, 1>());
+    s.speed = V::loadu(speed);
+    s.target = V::loadiu(target);
 }
 
-template <class T>
-float* floatsAt(T& record, size_t offset) {
-    return reinterpret_cast<float*>(reinterpret_cast<char*>(&record) + offset);
-}
+// ---- Motion and input filter, in lane layout.
 
-// ---- Records to lanes and back.
-
-// cols[g][f] holds float f of the window of each unit of vector g.
-template <class V, class WindowOf>
-void loadColumns(const Lanes<V>& lanes, typename Lanes<V>::Columns& cols, WindowOf windowOf) {
-    for (uint32_t g = 0; g < lanes.vectors; ++g) {
-        const float* rows[V::W];
-#pragma GCC unroll 16
-        for (uint32_t i = 0; i < V::W; ++i) rows[i] = windowOf(g * V::W + i);
-        V::loadColumns8(rows, cols[g]);
-    }
-}
-
-// Writes the windows of the units in use back, all eight floats.
-template <class V, class WindowOf>
-void storeColumns(const Lanes<V>& lanes, const typename Lanes<V>::Columns& cols, WindowOf windowOf) {
-    for (uint32_t g = 0; g < lanes.vectors; ++g) {
-        float* rows[V::W];
-#pragma GCC unroll 16
-        for (uint32_t i = 0; i < V::W; ++i) rows[i] = windowOf(g * V::W + i);
-        const uint32_t inUse = lanes.count - g * V::W;
-        V::storeColumns8(cols[g], rows, inUse < V::W ? inUse : V::W);
-    }
-}
-
-// The windows. Every float of a window the kernel does not change goes
-// back with the bits it came with.
-// ChainUnit from feedback: feedback, readPhase, (padding), the low and high
-// words of writeIndex, decayMs, (padding), the low word of length.
-constexpr size_t kLoopWindow = offsetof(ChainUnit, feedback);
-constexpr uint32_t kFeedbackColumn = 0, kReadPhaseColumn = 1, kWriteIndexColumn = 3;
-static_assert(offsetof(ChainUnit, readPhase) == kLoopWindow + 4 * kReadPhaseColumn &&
-                  offsetof(ChainUnit, writeIndex) == kLoopWindow + 4 * kWriteIndexColumn,
-              "loop window");
-// ChainUnit up to dcState: the high word of pendingLength, gliding (and
-// padding), readSpeed, ringGain, modDepth, lfoIncrement, lfoPhase, dcState.
-constexpr size_t kMotionWindow = offsetof(ChainUnit, dcState) - 7 * sizeof(float);
-constexpr uint32_t kSpeedColumn = 2, kRingGainColumn = 3, kDepthColumn = 4, kLfoStepColumn = 5,
-                   kLfoPhaseColumn = 6, kDcColumn = 7;
-static_assert(offsetof(ChainUnit, readSpeed) == kMotionWindow + 4 * kSpeedColumn &&
-                  offsetof(ChainUnit, ringGain) == kMotionWindow + 4 * kRingGainColumn &&
-                  offsetof(ChainUnit, modDepth) == kMotionWindow + 4 * kDepthColumn &&
-                  offsetof(ChainUnit, lfoIncrement) == kMotionWindow + 4 * kLfoStepColumn &&
-                  offsetof(ChainUnit, lfoPhase) == kMotionWindow + 4 * kLfoPhaseColumn &&
-                  offsetof(ChainUnit, gliding) >= kMotionWindow + 4 &&
-                  offsetof(ChainUnit, pendingLength) + 4 == kMotionWindow,
-              "motion window");
-// LadderRecord: the first eight floats (lastOutput, resonance,
-// inputCompensation, feedbackScale, pole1, state1, pole2, state2) and the
-// last eight (pole1, state1, pole2, state2, pole3, state3, pole4, state4).
-constexpr size_t kLadderTail = offsetof(LadderRecord, pole1);
-static_assert(sizeof(LadderRecord) == 48 && offsetof(LadderRecord, lastOutput) == 0 &&
-                  offsetof(LadderRecord, resonance) == 4 && offsetof(LadderRecord, inputCompensation) == 8 &&
-                  offsetof(LadderRecord, feedbackScale) == 12 && kLadderTail == 16 &&
-                  offsetof(LadderRecord, state1) == 20 && offsetof(LadderRecord, pole2) == 24 &&
-                  offsetof(LadderRecord, state2) == 28 && offsetof(LadderRecord, pole3) == 32 &&
-                  offsetof(LadderRecord, state3) == 36 && offsetof(LadderRecord, pole4) == 40 &&
-                  offsetof(LadderRecord, state4) == 44,
-              "ladder record layout");
-
-// ---- The input filter.
-
-// One ladder set over the block in place.
-template <class V, class Mix>
-void runLadderLanes(UnitBank& bank, unsigned set, const Lanes<V>& lanes, typename Lanes<V>::Block& x, Mix mix) {
+// Motion with the loop length measured every sample, for a vector with a
+// glide: the lanes whose glide would end in the block are returned (they
+// run on their own, where the feedback is recomputed).
+template <class V>
+uint32_t moveGlidingLanes(LaneState<V>& s, uint32_t n, uint32_t g, typename V::F* r) {
     using F = typename V::F;
-    constexpr uint32_t kVectors = Lanes<V>::kVectors;
-    LadderRecord* records = bank.ladderSets[set];
-    const auto head = [&](uint32_t k) { return floatsAt(records[lanes.index[k]], 0); };
-    const auto tail = [&](uint32_t k) { return floatsAt(records[lanes.index[k]], kLadderTail); };
-    typename Lanes<V>::Columns h, t;
-    loadColumns(lanes, h, head);
-    loadColumns(lanes, t, tail);
-    LadderCoefficients<F> c[kVectors];
-    LadderMemory<F> m[kVectors];
-    for (uint32_t g = 0; g < lanes.vectors; ++g) {
-        c[g] = {1.0f + h[g][1] * h[g][2], h[g][1] * h[g][3], t[g][0], t[g][2], t[g][4], t[g][6]};
-        m[g] = {h[g][0], t[g][1], t[g][3], t[g][5], t[g][7]};
+    using I = typename V::I;
+    constexpr uint32_t K = Lanes<V>::kVectors;
+    constexpr int32_t kRing = (int32_t)kUnitRingLength;
+    F p = s.lfoPhase, rp = s.readPhase;
+    I met = V::set1i(0), d = V::set1i(0);
+    const I fromSecond = V::laneMask(s.fresh);
+    for (uint32_t j = 0; j < n; ++j) {
+        p = p + s.lfoStep;
+        p = V::select(p >= 1.0f, p - 2.0f, p);
+        r[j * K + g] = rp + (1.0f + s.depth * (1.0f + V::abs(p)));
+        // d = w - trunc(readPhase), plus a whole ring unless w is ahead.
+        const I w = s.write + (int32_t)(j + 1);
+        d = w - V::cvtt(rp) + V::selecti(V::cvt(w) > rp, V::set1i(0), V::set1i(kRing));
+        const I meets = d == s.target;
+        met = met | (j == 0 ? meets & ~fromSecond : meets);
+        rp = rp + s.speed;
     }
-    for (uint32_t j = 0; j < kSamples; ++j)
-        for (uint32_t g = 0; g < lanes.vectors; ++g) x[g][j] = mix(ladderStep(c[g], m[g], x[g][j]));
-    for (uint32_t g = 0; g < lanes.vectors; ++g) {
-        h[g][0] = m[g].last;
-        h[g][5] = t[g][1] = m[g].s1;  // the windows overlap in pole1 .. state2
-        h[g][7] = t[g][3] = m[g].s2;
-        t[g][5] = m[g].s3;
-        t[g][7] = m[g].s4;
-    }
-    storeColumns(lanes, h, head);
-    storeColumns(lanes, t, tail);
+    s.lfoPhase = p;
+    s.readPhase = rp;
+    s.length = d;
+    return V::bits(met);
 }
 
-// The input of each lane's delay line: the input times the unit's gain,
-// then the input filter of the bank's type. Where a ladder runs, the whole
-// block is filtered ahead (in x); otherwise each sample is formed where
-// the delay line takes it.
+template <class V>
+struct LadderLanes {
+    LadderCoefficients<typename V::F> c;
+    LadderMemory<typename V::F> m;
+};
+
+template <class V>
+inline void loadLadder(const VectorUnitJob& job, const LadderSet& set, uint32_t g, LadderLanes<V>& l) {
+    using F = typename V::F;
+    const size_t at = unitOf<V>(job, g * V::W);
+    const uint32_t st = job.stride;
+    const F resonance = V::loadLanes(set.resonance + at, st);
+    l.c = {1.0f + resonance * V::loadLanes(set.inputCompensation + at, st),
+           resonance * V::loadLanes(set.feedbackScale + at, st),
+           V::loadLanes(set.pole1 + at, st),
+           V::loadLanes(set.pole2 + at, st),
+           V::loadLanes(set.pole3 + at, st),
+           V::loadLanes(set.pole4 + at, st)};
+    l.m = {V::loadLanes(set.lastOutput + at, st), V::loadLanes(set.state1 + at, st), V::loadLanes(set.state2 + at, st),
+           V::loadLanes(set.state3 + at, st), V::loadLanes(set.state4 + at, st)};
+}
+
+template <class V>
+inline void storeLadder(const VectorUnitJob& job, LadderSet& set, uint32_t g, const LadderLanes<V>& l, uint32_t run) {
+    const size_t at = unitOf<V>(job, g * V::W);
+    const uint32_t st = job.stride;
+    V::storeLanes(set.lastOutput + at, st, l.m.last, run);
+    V::storeLanes(set.state1 + at, st, l.m.s1, run);
+    V::storeLanes(set.state2 + at, st, l.m.s2, run);
+    V::storeLanes(set.state3 + at, st, l.m.s3, run);
+    V::storeLanes(set.state4 + at, st, l.m.s4, run);
+}
+
+// What the feedback stage takes as the unit's input.
 enum class InputForm : uint8_t {
     Filtered,  // x holds the filtered block
-    Quarter,   // filter type 0: input * gain * 0.25
+    Quarter,   // no ladder, a quarter of input * gain
     Plain,     // no filter: input * gain
 };
 
-template <class V>
-struct LaneInput {
-    InputForm form;
-    const float* input;
-    typename V::F gain[Lanes<V>::kVectors];
-    typename Lanes<V>::Block x;
-
-    template <InputForm kForm>
-    typename V::F at(uint32_t g, uint32_t j) const {
-        if constexpr (kForm == InputForm::Filtered) return x[g][j];
-        if constexpr (kForm == InputForm::Quarter) return V::set1(input[j]) * gain[g] * 0.25f;
-        if constexpr (kForm == InputForm::Plain) return V::set1(input[j]) * gain[g];
-    }
-};
-
-template <class V>
-void prepareInput(const VectorUnitJob& job, const Lanes<V>& lanes, LaneInput<V>& in) {
+// The motion of the vectors without a glide and the ladder passes of the
+// filter type in one loop over the samples: the ladder's long chain (about
+// 33 cycles a sample) then overlaps the motion's short ones.
+template <class V, class Mix0, class Mix1>
+void moveAndFilterGroups(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t vectors, LadderPasses<Mix0, Mix1> passes,
+                         typename V::F* r, typename V::F* x) {
+    using F = typename V::F;
+    constexpr uint32_t K = Lanes<V>::kVectors;
+    constexpr bool kFilter = !std::is_same<Mix0, NoLadderPass>::value;
+    constexpr bool kSecond = !std::is_same<Mix1, NoLadderPass>::value;
     UnitBank& bank = *job.bank;
-    alignas(64) float gains[Lanes<V>::kLanes];
-    for (uint32_t k = 0; k < lanes.vectors * V::W; ++k) gains[k] = bank.unitInputGain[lanes.index[k]];
-    for (uint32_t g = 0; g < lanes.vectors; ++g) in.gain[g] = V::load(gains + g * V::W);
-    in.input = job.input;
-    in.form = bank.filterType == 0 ? InputForm::Quarter : InputForm::Plain;
-    forEachLadderPass(bank.filterType, [&](unsigned set, auto mix) {
-        if (in.form != InputForm::Filtered) {
-            for (uint32_t g = 0; g < lanes.vectors; ++g)
-                for (uint32_t j = 0; j < kSamples; ++j) in.x[g][j] = in.template at<InputForm::Plain>(g, j);
-            in.form = InputForm::Filtered;
+    const uint32_t n = job.n;
+    inGroups<V::kFuseGroup>(vectors, [&](uint32_t g0, auto group) {
+        constexpr uint32_t G = decltype(group)::value;
+        F p[G], rp[G];
+        bool moves[G];
+        LadderLanes<V> first[G], second[G];
+        for (uint32_t k = 0; k < G; ++k) {
+            const LaneState<V>& s = lanes[g0 + k];
+            moves[k] = s.glide == 0;
+            p[k] = s.lfoPhase;
+            rp[k] = s.readPhase;
+            if constexpr (kFilter) loadLadder(job, bank.ladderSets[passes.firstSet], g0 + k, first[k]);
+            if constexpr (kSecond) loadLadder(job, bank.ladderSets[passes.secondSet], g0 + k, second[k]);
         }
-        runLadderLanes(bank, set, lanes, in.x, mix);
+        for (uint32_t j = 0; j < n; ++j) {
+            const F in = V::set1(job.input[j]);
+#pragma GCC unroll 8
+            for (uint32_t k = 0; k < G; ++k) {
+                const LaneState<V>& s = lanes[g0 + k];
+                if (moves[k]) {
+                    p[k] = p[k] + s.lfoStep;
+                    p[k] = V::select(p[k] >= 1.0f, p[k] - 2.0f, p[k]);
+                    r[j * K + g0 + k] = rp[k] + (1.0f + s.depth * (1.0f + V::abs(p[k])));
+                    rp[k] = rp[k] + s.speed;
+                }
+                if constexpr (kFilter) {
+                    F y = passes.firstMix(ladderStep(first[k].c, first[k].m, in * s.gain));
+                    if constexpr (kSecond) y = passes.secondMix(ladderStep(second[k].c, second[k].m, y));
+                    x[j * K + g0 + k] = y;
+                }
+            }
+        }
+        for (uint32_t k = 0; k < G; ++k) {
+            LaneState<V>& s = lanes[g0 + k];
+            if (moves[k]) {
+                s.lfoPhase = p[k];
+                s.readPhase = rp[k];
+            }
+            if constexpr (kFilter) storeLadder(job, bank.ladderSets[passes.firstSet], g0 + k, first[k], s.run);
+            if constexpr (kSecond) storeLadder(job, bank.ladderSets[passes.secondSet], g0 + k, second[k], s.run);
+        }
     });
+}
+
+template <class V>
+InputForm moveAndFilter(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t vectors, typename V::F* r,
+                        typename V::F* x) {
+    const FilterType type = job.bank->filterType;
+    const bool filtered = withLadderPasses(type, [&](auto passes) { moveAndFilterGroups<V>(job, lanes, vectors, passes, r, x); });
+    if (filtered) return InputForm::Filtered;
+    moveAndFilterGroups<V>(job, lanes, vectors, LadderPasses<NoLadderPass, NoLadderPass>{}, r, x);
+    return type == FilterQuarterLevel ? InputForm::Quarter : InputForm::Plain;
 }
 
 // ---- Ring reads.
 
-// True when every lane of vector g reads without modulation at speed 1:
-// then sample j's position is exactly r_0 + j (no rounding while the read
-// pointer stays within one binade, i.e. below the next power of two), so
-// sample j reads entries i_0 + j and i_0 + j + 1 with r_0's fraction.
+// Per unit and tile of W samples, a window of 2W ring entries from the
+// tile's lowest position, looked up by lane (the classification keeps each
+// tile's reads within it).
 template <class V>
-bool readsRunOn(const Lanes<V>& lanes, uint32_t g) {
+void readRingsInWindows(const LaneState<V>* lanes, uint32_t vectors, uint32_t n, const typename V::F* r, typename V::F* v) {
     using F = typename V::F;
     using I = typename V::I;
-    const F start = lanes.loop[g][kReadPhaseColumn];
-    const F last = start + (float)(kSamples + 1);  // the last position read
-    const uint32_t lanesInUse = lanes.count - g * V::W < V::W ? lanes.count - g * V::W : V::W;
-    const uint32_t wanted = (uint32_t)((uint64_t{1} << lanesInUse) - 1);
-    const uint32_t runOn = V::laneBits((lanes.motion[g][kDepthColumn] == 0.0f) & (lanes.motion[g][kSpeedColumn] == 1.0f) &
-                                       (start >= 1.0f) & (((I)start >> 23) == ((I)last >> 23)));
-    return (runOn & wanted) == wanted;
-}
-
-// Interpolated ring reads at the positions r.
-template <class V>
-void readRingLanes(const Lanes<V>& lanes, const typename Lanes<V>::Block& r, typename Lanes<V>::Block& v) {
-    using F = typename V::F;
-    constexpr uint32_t W = V::W;
-    for (uint32_t g = 0; g < lanes.vectors; ++g) {
-        if constexpr (V::kTable > 0) {
-            if (readsRunOn(lanes, g)) {
-                // One fraction and two contiguous runs of the ring per unit.
-                alignas(64) int32_t first[W];
-                alignas(64) float fraction[W];
-                V::store(fraction, V::split(r[g][0], first));
-#pragma GCC unroll 4
-                for (uint32_t t = 0; t < kSamples / W; ++t) {
-                    F tile[W];
+    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
+    constexpr int32_t kHighestBase = (int32_t)(kUnitRingStorage - 2 * W);
+    for (uint32_t g = 0; g < vectors; ++g) {
+        const LaneState<V>& s = lanes[g];
+        for (uint32_t t = 0; t * W < n; ++t) {
+            F tile[W];
+            F lowest = r[t * W * K + g];
 #pragma GCC unroll 16
-                    for (uint32_t i = 0; i < W; ++i) {
-                        const float* at = lanes.unit[g * W + i]->ring + first[i] + t * W;
-                        const F a = V::loadu(at);
-                        tile[i] = a + V::set1(fraction[i]) * (V::loadu(at + 1) - a);
-                    }
-                    V::transpose(tile);
-#pragma GCC unroll 16
-                    for (uint32_t i = 0; i < W; ++i) v[g][t * W + i] = tile[i];
-                }
-                continue;
+            for (uint32_t i = 0; i < W; ++i) {
+                // Samples past n repeat the last position, so that the window stays in range.
+                tile[i] = r[(t * W + i < n ? t * W + i : n - 1) * K + g];
+                lowest = V::min(lowest, tile[i]);
             }
-            // Per unit and tile of W samples, a window of kTable entries from
-            // the lowest read position on, looked up by lane. Positions lie in
-            // [1, 32000); the window stays inside the ring's storage.
-            constexpr int32_t kHighestBase = (int32_t)(kUnitRingStorage - V::kTable);
-#pragma GCC unroll 4
-            for (uint32_t t = 0; t < kSamples / W; ++t) {
-                F tile[W];
-                F lowest = r[g][t * W];
-#pragma GCC unroll 16
-                for (uint32_t i = 0; i < W; ++i) {
-                    tile[i] = r[g][t * W + i];
-                    lowest = V::min(lowest, tile[i]);
-                }
-                alignas(64) int32_t base[W];
-                V::truncate(lowest, base);
-                V::transpose(tile);  // tile[i]: lane i's W positions
-#pragma GCC unroll 16
-                for (uint32_t i = 0; i < W; ++i) {
-                    const int32_t b = base[i] < kHighestBase ? base[i] : kHighestBase;
-                    tile[i] = V::interpolate(lanes.unit[g * W + i]->ring + b, tile[i], b);
-                }
-                V::transpose(tile);
-#pragma GCC unroll 16
-                for (uint32_t i = 0; i < W; ++i) v[g][t * W + i] = tile[i];
-            }
-        } else {
-            // No lookup instruction: one scalar load per entry, the arithmetic in vectors.
-            for (uint32_t j = 0; j < kSamples; ++j) {
-                alignas(64) int32_t whole[W];
-                alignas(64) float a[W];
-                alignas(64) float b[W];
-                const F frac = V::split(r[g][j], whole);
-                for (uint32_t i = 0; i < W; ++i) {
-                    const float* ring = lanes.unit[g * W + i]->ring;
-                    a[i] = ring[whole[i]];
-                    b[i] = ring[whole[i] + 1];
-                }
-                const F fa = V::load(a);
-                v[g][j] = fa + frac * (V::load(b) - fa);
-            }
-        }
-    }
-}
-
-// ---- Per unit: tiles of a lane block, transposed.
-
-// Hands each unit in the lanes its W samples of each tile of a lane block:
-// use(k, t, samples) with samples t * W .. t * W + W - 1 of lane k, the
-// lanes of each tile in order.
-template <class V, class Use>
-void forEachUnitTile(const Lanes<V>& lanes, const typename Lanes<V>::Block& block, Use use) {
-    constexpr uint32_t W = V::W;
-    for (uint32_t g = 0; g < lanes.vectors; ++g) {
-#pragma GCC unroll 4
-        for (uint32_t t = 0; t < kSamples / W; ++t) {
-            typename V::F tile[W];
-#pragma GCC unroll 16
-            for (uint32_t i = 0; i < W; ++i) tile[i] = block[g][t * W + i];
+            alignas(64) int32_t base[W];
+            V::storeiu(base, V::mini(V::maxi(V::cvtt(lowest), V::set1i(0)), V::set1i(kHighestBase)));
             V::transpose(tile);
 #pragma GCC unroll 16
             for (uint32_t i = 0; i < W; ++i) {
-                if (g * W + i >= lanes.count) break;
-                use(g * W + i, t, tile[i]);
+                // Lanes that do not run read a window all the same, in range.
+                const float* window = s.ring[i] + base[i];
+                const I whole = V::cvtt(tile[i]);
+                const F frac = tile[i] - V::cvt(whole);
+                const I at = whole - base[i];
+                const F lo = V::loadu(window), hi = V::loadu(window + W);
+                const F a = V::lookup(lo, hi, at);
+                const F b = V::lookup(lo, hi, at + 1);
+                tile[i] = a + frac * (b - a);
+                V::prefetch(window + 4 * kSamples);
+            }
+            V::transpose(tile);
+#pragma GCC unroll 16
+            for (uint32_t i = 0; i < W; ++i) v[(t * W + i) * K + g] = tile[i];
+        }
+    }
+}
+
+// The same reads lane by lane with two scalar loads each, for a few samples
+// (where transposes would cost more) or without a lookup instruction.
+template <class V, uint32_t kN = 0>
+void readRingsByLane(const LaneState<V>* lanes, uint32_t vectors, uint32_t count, const typename V::F* r, typename V::F* v) {
+    const uint32_t n = kN != 0 ? kN : count;
+    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
+    const float* positions = reinterpret_cast<const float*>(r);
+    float* values = reinterpret_cast<float*>(v);
+    for (uint32_t g = 0; g < vectors; ++g) {
+        const LaneState<V>& s = lanes[g];
+        for (uint32_t i = 0; i < W; ++i) {
+            if ((s.run >> i & 1u) == 0) continue;
+            const float* ring = s.ring[i];
+            for (uint32_t j = 0; j < n; ++j) {
+                const size_t at = (size_t)(j * K + g) * W + i;
+                // Positions lie in [1, 32000): truncation is exact, and so is the fraction.
+                const int32_t whole = (int32_t)positions[at];
+                const float frac = positions[at] - (float)whole;
+                values[at] = ring[whole] + frac * (ring[whole + 1] - ring[whole]);
             }
         }
     }
 }
 
-// ---- Taps.
+// ---- DC blocker, feedback and the value each sample writes, in lane layout.
 
-// x mod 32000 for x < 3 * 32000.
-inline uint64_t wrapRing(uint64_t x) {
-    if (x >= kUnitRingLength) x -= kUnitRingLength;
-    if (x >= kUnitRingLength) x -= kUnitRingLength;
-    return x;
+template <class V, InputForm kForm>
+void feedbackLanes(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t vectors, const typename V::F* x,
+                   typename V::F* valuesToWritten, typename V::F* out) {
+    using F = typename V::F;
+    constexpr uint32_t K = Lanes<V>::kVectors;
+    F* const q = valuesToWritten;  // the ring values read come in, the values to write go out
+    inGroups<V::kFeedbackGroup>(vectors, [&](uint32_t g0, auto group) {
+        constexpr uint32_t G = decltype(group)::value;
+        F dc[G];
+        for (uint32_t k = 0; k < G; ++k) dc[k] = lanes[g0 + k].dc;
+        for (uint32_t j = 0; j < job.n; ++j) {
+#pragma GCC unroll 8
+            for (uint32_t k = 0; k < G; ++k) {
+                const LaneState<V>& s = lanes[g0 + k];
+                const uint32_t at = j * K + g0 + k;
+                const F y = kDcBlockerInputGain * q[at] + kDcBlockerPole * dc[k];
+                const F o = y - dc[k];
+                dc[k] = y;
+                out[at] = o;
+                F in;
+                if constexpr (kForm == InputForm::Filtered) in = x[at];
+                if constexpr (kForm == InputForm::Quarter) in = V::set1(job.input[j]) * s.gain * 0.25f;
+                if constexpr (kForm == InputForm::Plain) in = V::set1(job.input[j]) * s.gain;
+                q[at] = (in + o * s.feedback) * s.ringGain;
+            }
+        }
+        for (uint32_t k = 0; k < G; ++k) lanes[g0 + k].dc = dc[k];
+    });
 }
 
-// The block's entries of a tap: the oracle's ring[(W + 64000 - n - offset +
-// j) mod 2^64 mod 32000], W - n being blockStart. In place when they run on
-// without a wrap, else copied into spare.
-inline const float* tapEntries(const float* ring, uint64_t blockStart, uint64_t offset, float* spare) {
-    const uint64_t base = blockStart + 2 * kUnitRingLength - offset;
-    if (offset <= blockStart + 2 * kUnitRingLength) {  // no 2^64 wrap, and base < 96000
-        const uint64_t first = wrapRing(base);
-        if (first <= kUnitRingLength - kSamples) return ring + first;
-    }
-    readTap(ring, base, kSamples, spare);
+// ---- Ring writes, taps and the sums, per unit in visiting order.
+
+// A tap whose n entries do not run on in the ring, copied into spare.
+inline const float* tapRun(const float* ring, int32_t start, int32_t writeAt, uint64_t offset, uint32_t n, float* spare) {
+    if (start >= 0) return ring + start;
+    readTap(ring, (uint64_t)writeAt + 2 * kUnitRingLength - offset, n, spare);
     return spare;
 }
 
-// The sums over the rows in visiting order (added, subtracted, added, ...),
-// one tile of W samples at a time. The lanes hand in their rows as they
-// go; the rows of units that ran on their own are taken from the job as
-// their turn comes.
 template <class V>
-struct RowSums {
-    using F = typename V::F;
-    static constexpr uint32_t kTiles = kSamples / V::W;
-    F left[kTiles];
-    F right[kTiles];
-    uint32_t next[kTiles];  // the next row each tile takes
-
-    RowSums() {
-#pragma GCC unroll 4
-        for (uint32_t t = 0; t < kTiles; ++t) {
-            left[t] = right[t] = V::set1(0.0f);
-            next[t] = 0;
-        }
-    }
-    void take(uint32_t t, uint32_t row, F l, F r) {
-        if (row % 2 == 0) {
-            left[t] = l + left[t];
-            right[t] = r + right[t];
-        } else {
-            left[t] = left[t] - l;
-            right[t] = right[t] - r;
-        }
-    }
-    // The job's rows up to (not including) `row`.
-    void catchUp(const VectorUnitJob& job, uint32_t t, uint32_t row) {
-        for (; next[t] < row; ++next[t])
-            take(t, next[t], V::load(job.left[next[t]] + t * V::W), V::load(job.right[next[t]] + t * V::W));
-    }
-    void add(const VectorUnitJob& job, uint32_t t, uint32_t row, F l, F r) {
-        catchUp(job, t, row);
-        take(t, row, l, r);
-        next[t] = row + 1;
-    }
-    void finish(const VectorUnitJob& job, uint32_t rows) {
-#pragma GCC unroll 4
-        for (uint32_t t = 0; t < kTiles; ++t) {
-            catchUp(job, t, rows);
-            V::store(job.sumLeft + t * V::W, left[t]);
-            V::store(job.sumRight + t * V::W, right[t]);
-        }
-    }
+struct Sums {
+    typename V::F left[Lanes<V>::kTiles], right[Lanes<V>::kTiles];
 };
+
+// One unit's contributions join the sums: the first unit visited adds, the
+// next subtracts, and so on.
+template <class V, bool kSubtract>
+inline void accumulate(Sums<V>& sums, const typename V::F* left, const typename V::F* right) {
+#pragma GCC unroll 4
+    for (uint32_t t = 0; t < Lanes<V>::kTiles; ++t) {
+        if constexpr (kSubtract) {
+            sums.left[t] = sums.left[t] - left[t];
+            sums.right[t] = sums.right[t] - right[t];
+        } else {
+            sums.left[t] = left[t] + sums.left[t];
+            sums.right[t] = right[t] + sums.right[t];
+        }
+    }
+}
+
+// The written values and the main outputs, transposed into runs of W
+// samples per unit: the unit's writes first, then its taps (a tap offset
+// within a block of a whole turn reads this block's own values), then its
+// contributions main + tap into the sums. Units that ran on their own bring
+// their contributions in the job's rows.
+template <class V>
+Sums<V> writeTapAndSum(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors, const typename V::F* q,
+                       const typename V::F* out) {
+    using F = typename V::F;
+    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors, T = Lanes<V>::kTiles;
+    const UnitBank& bank = *job.bank;
+    const uint32_t n = job.n;
+    const bool whole = n == kSamples;
+    Sums<V> sums;
+    for (uint32_t t = 0; t < T; ++t) sums.left[t] = sums.right[t] = V::set1(0.0f);
+    for (uint32_t g = 0; g < vectors; ++g) {
+        const LaneState<V>& s = lanes[g];
+        F written[T][W], mains[T][W];
+        for (uint32_t t = 0; t * W < n; ++t) {
+#pragma GCC unroll 16
+            for (uint32_t i = 0; i < W; ++i) {
+                written[t][i] = q[(t * W + i) * K + g];
+                mains[t][i] = out[(t * W + i) * K + g];
+            }
+            V::transpose(written[t]);
+            V::transpose(mains[t]);
+        }
+        const uint32_t lanesHere = (uint32_t)__builtin_popcount(s.valid);
+#pragma GCC unroll 16
+        for (uint32_t i = 0; i < W; ++i) {
+            if (i >= lanesHere) break;
+            F left[T], right[T];
+            if ((s.run >> i & 1u) != 0) {
+                float* ring = s.ring[i];
+                float* write = ring + s.writeAt[i];
+                if (whole) {
+#pragma GCC unroll 4
+                    for (uint32_t t = 0; t < T; ++t) V::storeu(write + t * W, written[t][i]);
+                } else {
+                    for (uint32_t t = 0; t * W < n; ++t) V::storeSamples(write + t * W, written[t][i], n - t * W);
+                }
+                const float* tapA = ring + s.tapA[i];
+                const float* tapB = ring + s.tapB[i];
+                alignas(64) float spareA[kSamples], spareB[kSamples];
+                if (__builtin_expect((s.tapA[i] | s.tapB[i]) < 0, 0)) {
+                    const size_t u = unitOf<V>(job, g * W + i);
+                    tapA = tapRun(ring, s.tapA[i], s.writeAt[i], bank.tapOffsetA[u], n, spareA);
+                    tapB = tapRun(ring, s.tapB[i], s.writeAt[i], bank.tapOffsetB[u], n, spareB);
+                }
+                if (whole) {
+#pragma GCC unroll 4
+                    for (uint32_t t = 0; t < T; ++t) {
+                        left[t] = mains[t][i] + V::loadu(tapA + t * W);
+                        right[t] = mains[t][i] + V::loadu(tapB + t * W);
+                    }
+                } else {
+                    for (uint32_t t = 0; t < T; ++t) {
+                        const uint32_t count = n > t * W ? n - t * W : 0;
+                        left[t] = mains[t][i] + V::loadSamples(tapA + t * W, count);
+                        right[t] = mains[t][i] + V::loadSamples(tapB + t * W, count);
+                    }
+                }
+                // Four blocks ahead on the three streams that move by a block.
+                V::prefetch(write + 4 * kSamples);
+                V::prefetch(tapA + 4 * kSamples);
+                V::prefetch(tapB + 4 * kSamples);
+            } else {
+                const uint32_t k = g * W + i;
+                for (uint32_t t = 0; t < T; ++t) {
+                    left[t] = V::loadu(job.aloneLeft[k] + t * W);
+                    right[t] = V::loadu(job.aloneRight[k] + t * W);
+                }
+            }
+            if (i % 2 == 0) {
+                accumulate<V, false>(sums, left, right);
+            } else {
+                accumulate<V, true>(sums, left, right);
+            }
+        }
+    }
+    return sums;
+}
+
+// The same for a few samples, lane by lane without transposes.
+template <class V, uint32_t kN>
+void writeTapAndSumByLane(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors, const typename V::F* q,
+                          const typename V::F* out) {
+    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors, n = kN;
+    const UnitBank& bank = *job.bank;
+    const float* written = reinterpret_cast<const float*>(q);
+    const float* mains = reinterpret_cast<const float*>(out);
+    float left[kSamples] = {}, right[kSamples] = {};
+    for (uint32_t g = 0; g < vectors; ++g) {
+        const LaneState<V>& s = lanes[g];
+        for (uint32_t i = 0; i < W; ++i) {
+            if ((s.valid >> i & 1u) == 0) break;
+            const uint32_t k = g * W + i;
+            float contribLeft[kSamples], contribRight[kSamples];
+            if ((s.run >> i & 1u) != 0) {
+                float* ring = s.ring[i];
+                float* write = ring + s.writeAt[i];
+                for (uint32_t j = 0; j < n; ++j) write[j] = written[(size_t)(j * K + g) * W + i];
+                const size_t u = unitOf<V>(job, k);
+                alignas(64) float spareA[kSamples], spareB[kSamples];
+                const float* tapA = tapRun(ring, s.tapA[i], s.writeAt[i], bank.tapOffsetA[u], n, spareA);
+                const float* tapB = tapRun(ring, s.tapB[i], s.writeAt[i], bank.tapOffsetB[u], n, spareB);
+                for (uint32_t j = 0; j < n; ++j) {
+                    const float main = mains[(size_t)(j * K + g) * W + i];
+                    contribLeft[j] = main + tapA[j];
+                    contribRight[j] = main + tapB[j];
+                }
+            } else {
+                memcpy(contribLeft, job.aloneLeft[k], n * sizeof(float));
+                memcpy(contribRight, job.aloneRight[k], n * sizeof(float));
+            }
+            for (uint32_t j = 0; j < n; ++j) {
+                if (k % 2 == 0) {
+                    left[j] = contribLeft[j] + left[j];
+                    right[j] = contribRight[j] + right[j];
+                } else {
+                    left[j] = left[j] - contribLeft[j];
+                    right[j] = right[j] - contribRight[j];
+                }
+            }
+        }
+    }
+    memcpy(job.sumLeft, left, n * sizeof(float));
+    memcpy(job.sumRight, right, n * sizeof(float));
+}
+
+// ---- Lanes out.
+
+template <class V>
+void storeLanes(const VectorUnitJob& job, uint32_t g, const LaneState<V>& s) {
+    ChainUnits& units = job.bank->units;
+    const size_t at = unitOf<V>(job, g * V::W);
+    const uint32_t st = job.stride;
+    V::storeLanes(units.readPhase + at, st, s.readPhase, s.run);
+    V::storeLanes(units.lfoPhase + at, st, s.lfoPhase, s.run);
+    V::storeLanes(units.dcState + at, st, s.dc, s.run);
+    // The classification kept the writes clear of the ring's end: no wrap.
+    uint64_t* writeIndex = units.writeIndex + at;
+    for (uint32_t i = 0; i < V::W; ++i)
+        if ((s.run >> i & 1u) != 0) writeIndex[i * st] = (uint64_t)(s.writeAt[i] + (int32_t)job.n);
+    const uint32_t changed = (s.glide | s.took) & s.run;
+    if (changed == 0) return;
+    alignas(64) int32_t length[V::W];
+    alignas(64) float speed[V::W];
+    V::storeiu(length, s.length);
+    V::storeu(speed, s.speed);
+    for (uint32_t i = 0; i < V::W; ++i) {
+        if ((changed >> i & 1u) == 0) continue;
+        const size_t u = unitOf<V>(job, g * V::W + i);
+        if ((s.took >> i & 1u) != 0) {
+            units.targetLength[u] = s.taken[i];
+            units.pendingLength[u] = 0;
+            if ((s.glide >> i & 1u) == 0) continue;  // a request equal to the length
+            units.gliding[u] = true;
+            units.readSpeed[u] = speed[i];
+            if (job.n == 1) continue;  // sample 0 took the request and measured nothing
+        }
+        // A glide measures the loop every sample; the last measure stays.
+        units.length[u] = (uint64_t)length[i];
+    }
+}
 
 // ---- The block.
 
-// The block of every unit of the job, each with the same results as the
-// per-sample procedure for a block that classifyUnits admitted.
-template <class V>
-void runLanes(const VectorUnitJob& job, Lanes<V>& lanes, RowSums<V>& sums) {
-    using F = typename V::F;
-    using Block = typename Lanes<V>::Block;
-    constexpr uint32_t W = V::W;
-    constexpr uint32_t kVectors = Lanes<V>::kVectors;
-    UnitBank& bank = *job.bank;
-    const uint32_t vectors = lanes.vectors;
-    const auto loopWindow = [&](uint32_t k) { return floatsAt(*lanes.unit[k], kLoopWindow); };
-    const auto motionWindow = [&](uint32_t k) { return floatsAt(*lanes.unit[k], kMotionWindow); };
-
-    LaneInput<V> in;
-    prepareInput(job, lanes, in);
-
-    // LFO and read pointer: the read position of every sample.
-    typename Lanes<V>::Columns& loop = lanes.loop;
-    typename Lanes<V>::Columns& motion = lanes.motion;
-    F phase[kVectors], readPhase[kVectors], lastReadPhase[kVectors];
-    Block r;
-    inGroups<V::kGroup>(vectors, [&](uint32_t g0, auto group) {
-        constexpr uint32_t K = decltype(group)::value;
-        F p[K], rp[K], lastRp[K];
-        for (uint32_t k = 0; k < K; ++k) {
-            p[k] = motion[g0 + k][kLfoPhaseColumn];
-            rp[k] = loop[g0 + k][kReadPhaseColumn];
-        }
-        for (uint32_t j = 0; j < kSamples; ++j) {
-#pragma GCC unroll 4
-            for (uint32_t k = 0; k < K; ++k) {
-                const uint32_t g = g0 + k;
-                p[k] = p[k] + motion[g][kLfoStepColumn];
-                r[g][j] = rp[k] + (1.0f + motion[g][kDepthColumn] * (1.0f + V::abs(p[k])));
-                lastRp[k] = rp[k];
-                rp[k] = rp[k] + motion[g][kSpeedColumn];
-            }
-        }
-        for (uint32_t k = 0; k < K; ++k) {
-            phase[g0 + k] = p[k];
-            readPhase[g0 + k] = rp[k];
-            lastReadPhase[g0 + k] = lastRp[k];
-        }
-    });
-
-    Block v;
-    readRingLanes(lanes, r, v);
-
-    // DC blocker, feedback and the value each sample writes.
-    F dc[kVectors];
-    Block& out = r;  // the read positions are spent
-    Block& written = v;
-    const auto feedbackLoop = [&](auto form) {
-        constexpr InputForm kForm = decltype(form)::value;
-        inGroups<V::kGroup>(vectors, [&](uint32_t g0, auto group) {
-            constexpr uint32_t K = decltype(group)::value;
-            F d[K];
-            for (uint32_t k = 0; k < K; ++k) d[k] = motion[g0 + k][kDcColumn];
-            for (uint32_t j = 0; j < kSamples; ++j) {
-#pragma GCC unroll 4
-                for (uint32_t k = 0; k < K; ++k) {
-                    const uint32_t g = g0 + k;
-                    const F y = kDcBlockerInputGain * v[g][j] + kDcBlockerPole * d[k];
-                    const F o = y - d[k];
-                    d[k] = y;
-                    out[g][j] = o;
-                    written[g][j] = (in.template at<kForm>(g, j) + o * loop[g][kFeedbackColumn]) *
-                                    motion[g][kRingGainColumn];
-                }
-            }
-            for (uint32_t k = 0; k < K; ++k) dc[g0 + k] = d[k];
-        });
-    };
-    switch (in.form) {
-        case InputForm::Filtered: feedbackLoop(std::integral_constant<InputForm, InputForm::Filtered>()); break;
-        case InputForm::Quarter: feedbackLoop(std::integral_constant<InputForm, InputForm::Quarter>()); break;
-        case InputForm::Plain: feedbackLoop(std::integral_constant<InputForm, InputForm::Plain>()); break;
-    }
-
-    // Running state back into the units. writeIndex stays below 32000 - 16
-    // in an admitted block, so it advances without a carry or a wrap.
-    for (uint32_t g = 0; g < vectors; ++g) {
-        motion[g][kLfoPhaseColumn] = phase[g];
-        motion[g][kDcColumn] = dc[g];
-        loop[g][kReadPhaseColumn] = readPhase[g];
-        loop[g][kWriteIndexColumn] = V::addToLowWord(loop[g][kWriteIndexColumn], kSamples);
-    }
-    storeColumns(lanes, loop, loopWindow);
-    storeColumns(lanes, motion, motionWindow);
-    alignas(64) float lastReads[Lanes<V>::kLanes];
-    for (uint32_t g = 0; g < vectors; ++g) V::store(lastReads + g * W, lastReadPhase[g]);
-    for (uint32_t k = 0; k < lanes.count && lanes.gliding; ++k) {
-        ChainUnit& unit = *lanes.unit[k];
-        // A glide measures the loop every sample; the last measure stays.
-        if (unit.gliding) {
-            const uint64_t w = unit.writeIndex;
-            const float rp = lastReads[k];
-            unit.length = w + ((float)w > rp ? 0 : kUnitRingLength) - (uint64_t)rp;
-        }
-    }
-
-    // Ring writes per unit, all before any tap reads.
-    forEachUnitTile(lanes, written, [&](uint32_t k, uint32_t t, F samples) {
-        V::storeu(lanes.unit[k]->ring + lanes.blockStart[k] + t * W, samples);
-    });
-
-    // Taps, then each unit's contribution to the sums: main + tap.
-    if (lanes.everyUnit)
-        for (uint32_t t = 0; t < kSamples / W; ++t) sums.next[t] = lanes.count;
-    // A tap that wraps is copied into the unit's own rows of the job, which
-    // the lanes do not use otherwise.
-    const float* tapA[Lanes<V>::kLanes];
-    const float* tapB[Lanes<V>::kLanes];
-    for (uint32_t k = 0; k < lanes.count; ++k) {
-        const ChainUnit& unit = *lanes.unit[k];
-        const uint64_t start = lanes.blockStart[k];
-        const uint32_t u = lanes.index[k];
-        tapA[k] = tapEntries(unit.ring, start, bank.tapOffsetA[u], job.left[lanes.row[k]]);
-        tapB[k] = tapEntries(unit.ring, start, bank.tapOffsetB[u], job.right[lanes.row[k]]);
-    }
-    forEachUnitTile(lanes, out, [&](uint32_t k, uint32_t t, F main) {
-        const F left = main + V::loadu(tapA[k] + t * W);
-        const F right = main + V::loadu(tapB[k] + t * W);
-        if (lanes.everyUnit) {
-            sums.take(t, k, left, right);  // lane k holds row k
-        } else {
-            sums.add(job, t, lanes.row[k], left, right);
-        }
-    });
-}
-
-// The lanes of the units in lanes.index, with their windows.
-template <class V>
-void fillLanes(const VectorUnitJob& job, Lanes<V>& lanes) {
-    lanes.vectors = (lanes.count + V::W - 1) / V::W;
-    for (uint32_t k = 0; k < lanes.vectors * V::W; ++k) {
-        if (k >= lanes.count) lanes.index[k] = lanes.index[0];
-        lanes.unit[k] = &job.bank->units[lanes.index[k]];
-        lanes.blockStart[k] = lanes.unit[k]->writeIndex;
-    }
-    loadColumns(lanes, lanes.loop, [&](uint32_t k) { return floatsAt(*lanes.unit[k], kLoopWindow); });
-    loadColumns(lanes, lanes.motion, [&](uint32_t k) { return floatsAt(*lanes.unit[k], kMotionWindow); });
-}
-
-// One bit per lane whose unit's block fits the vectors. A unit with a
-// request waiting takes it here when the block then fits (its window in the
-// lanes is stale then, and needsReload is set).
-template <class V>
-uint32_t fittingLanes(Lanes<V>& lanes, uint32_t g, bool& needsReload) {
-    using F = typename V::F;
-    using I = typename V::I;
-    const F(&loop)[8] = lanes.loop[g];
-    const F(&motion)[8] = lanes.motion[g];
-    const BlockStart<F> start = {__builtin_convertvector((I)loop[kWriteIndexColumn], F),
-                                 motion[kLfoPhaseColumn],
-                                 motion[kLfoStepColumn],
-                                 loop[kReadPhaseColumn],
-                                 motion[kSpeedColumn],
-                                 motion[kDepthColumn]};
-    const I highWord = (I)loop[kWriteIndexColumn + 1];
-    uint32_t fits = V::laneBits(fitsVectors(start, (float)kSamples, (float)V::kTile, (float)V::kTable) &
-                                (highWord == 0));
-    for (uint32_t i = 0; i < V::W; ++i) {
-        ChainUnit& unit = *lanes.unit[g * V::W + i];
-        bool lengthFits = true;
-        if (unit.gliding) {
-            const GlideStart glide = glideStartOf(unit);
-            lengthFits = glideFarFromTarget(glide, kSamples) || glideMissesTarget(glide, kSamples);
-        } else if (unit.pendingLength != 0) {
-            // Judged afresh at the speed the request sets.
-            const bool taken = g * V::W + i < lanes.count && takeRequestForVectors(unit, kSamples, V::kTile, V::kTable);
-            fits = taken ? fits | 1u << i : fits & ~(1u << i);
-            needsReload = needsReload || taken;
-        }
-        if (!lengthFits) fits &= ~(1u << i);
-        if (unit.gliding && (fits >> i & 1u) != 0) lanes.gliding = true;
-    }
-    return fits;
-}
-
-// Every visited unit in a lane, then those whose block does not fit the
-// vectors out of the lanes and through runAlone; then the lanes run and
-// the rows are summed.
 template <class V>
 void runVectorUnits(const VectorUnitJob& job) {
-    Lanes<V> lanes;
-    RowSums<V> sums;
-    const uint32_t visited = job.first < job.end ? (uint32_t)((job.end - job.first + job.stride - 1) / job.stride) : 0;
-    lanes.count = visited;
-    for (uint32_t row = 0; row < visited; ++row) {
-        lanes.index[row] = (uint32_t)(job.first + job.stride * row);
-        lanes.row[row] = row;
+    using F = typename V::F;
+    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
+    const uint32_t vectors = (job.count + W - 1) / W;
+    LaneState<V> lanes[K];
+    alignas(64) typename Lanes<V>::Block r, x, v, out;
+    for (uint32_t g = 0; g < vectors; ++g) {
+        LaneState<V>& s = lanes[g];
+        loadLanes(job, g, s);
+        prepareGlides(job, g, s);
+        const BlockStart<F> start = {V::cvt(s.write), s.lfoPhase, s.lfoStep, s.readPhase, s.speed, s.depth};
+        s.run = V::bits(fitsLanes(start, (float)job.n, (float)W)) & s.valid & ~s.barred;
+        if (s.glide != 0) s.run &= ~moveGlidingLanes(s, job.n, g, r);
     }
-    lanes.gliding = false;
-    if (visited > 0) {
-        fillLanes(job, lanes);
-        uint32_t kept = 0;
-        bool needsReload = false;
-        for (uint32_t g = 0; g < lanes.vectors; ++g) {
-            const uint32_t fits = fittingLanes(lanes, g, needsReload);
-            const uint32_t inUse = visited - g * V::W < V::W ? visited - g * V::W : V::W;
-            const uint32_t all = (uint32_t)((uint64_t{1} << inUse) - 1);
-            if ((fits & all) == all && kept == g * V::W) {  // the usual case: every lane stays where it is
-                kept += inUse;
-                continue;
-            }
-            for (uint32_t i = 0; i < inUse; ++i) {
-                const uint32_t k = g * V::W + i;
-                if ((fits >> i & 1u) != 0) {
-                    lanes.index[kept] = lanes.index[k];
-                    lanes.row[kept] = lanes.row[k];
-                    ++kept;
-                } else {
-                    job.runAlone(*job.bank, lanes.index[k], job.input, job.left[k], job.right[k]);
-                }
-            }
+    const InputForm form = moveAndFilter(job, lanes, vectors, r, x);
+    for (uint32_t g = 0; g < vectors; ++g) {
+        const uint32_t alone = lanes[g].valid & ~lanes[g].run;
+        for (uint32_t i = 0; i < W; ++i) {
+            if ((alone >> i & 1u) == 0) continue;
+            const uint32_t k = g * W + i;
+            job.runAlone(*job.bank, unitOf<V>(job, k), job.input, job.aloneLeft[k], job.aloneRight[k], job.n);
         }
-        if (kept < lanes.count || needsReload) {  // close the gaps, refresh the windows
-            lanes.count = kept;
-            if (kept > 0) fillLanes(job, lanes);
-        }
-        lanes.everyUnit = lanes.count == visited;
-        if (lanes.count > 0) runLanes(job, lanes, sums);
     }
-    sums.finish(job, visited);
+    if (job.n <= V::kReadsByLane) {
+        // One to three samples, the usual small pieces, with their count known.
+        switch (job.n) {
+            case 1: readRingsByLane<V, 1>(lanes, vectors, 1, r, v); break;
+            case 2: readRingsByLane<V, 2>(lanes, vectors, 2, r, v); break;
+            case 3: readRingsByLane<V, 3>(lanes, vectors, 3, r, v); break;
+            default: readRingsByLane<V>(lanes, vectors, job.n, r, v); break;
+        }
+    } else if constexpr (V::kLookup) {
+        readRingsInWindows(lanes, vectors, job.n, r, v);
+    }
+    switch (form) {
+        case InputForm::Filtered: feedbackLanes<V, InputForm::Filtered>(job, lanes, vectors, x, v, out); break;
+        case InputForm::Quarter: feedbackLanes<V, InputForm::Quarter>(job, lanes, vectors, x, v, out); break;
+        case InputForm::Plain: feedbackLanes<V, InputForm::Plain>(job, lanes, vectors, x, v, out); break;
+    }
+    static_assert(V::kRowsByLane <= 3, "rows lane by lane for up to three samples");
+    if (job.n <= V::kRowsByLane) {
+        switch (job.n) {
+            case 1: writeTapAndSumByLane<V, 1>(job, lanes, vectors, v, out); break;
+            case 2: writeTapAndSumByLane<V, 2>(job, lanes, vectors, v, out); break;
+            default: writeTapAndSumByLane<V, 3>(job, lanes, vectors, v, out); break;
+        }
+    } else {
+        const Sums<V> sums = writeTapAndSum(job, lanes, vectors, v, out);
+        alignas(64) float left[kSamples], right[kSamples];
+        for (uint32_t t = 0; t < Lanes<V>::kTiles; ++t) {
+            V::storeu(left + t * W, sums.left[t]);
+            V::storeu(right + t * W, sums.right[t]);
+        }
+        memcpy(job.sumLeft, left, job.n * sizeof(float));
+        memcpy(job.sumRight, right, job.n * sizeof(float));
+    }
+    for (uint32_t g = 0; g < vectors; ++g) storeLanes(job, g, lanes[g]);
 }
 
 }  // namespace

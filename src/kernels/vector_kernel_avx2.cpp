@@ -15,23 +15,25 @@
 
 namespace {
 
-// window[idx] for idx in [0, 16): two 8-entry lookups and a blend.
-struct TwoPermutes {
-    static __m256 lookup(const float* window, __m256i idx) {
-        const __m256 low = _mm256_permutevar8x32_ps(_mm256_loadu_ps(window), idx);
-        const __m256 high = _mm256_permutevar8x32_ps(_mm256_loadu_ps(window + 8), idx);
-        const __m256i upper = _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(7));
-        return _mm256_blendv_ps(low, high, _mm256_castsi256_ps(upper));
+struct Avx2Isa {
+    // {lo, hi}[idx] for idx in [0, 16): two 8-entry lookups and a blend.
+    static YmmFloats lookup(YmmFloats lo, YmmFloats hi, YmmInts idx) {
+        const __m256 a = _mm256_permutevar8x32_ps((__m256)lo, (__m256i)idx);
+        const __m256 b = _mm256_permutevar8x32_ps((__m256)hi, (__m256i)idx);
+        return (YmmFloats)_mm256_blendv_ps(a, b, _mm256_castsi256_ps(_mm256_cmpgt_epi32((__m256i)idx, _mm256_set1_epi32(7))));
     }
-};
-
-struct Avx2 : YmmLanes<TwoPermutes> {
-    static constexpr uint32_t kGroup = 2;
+    // The chosen lanes, the others written back as they were (AMD's masked
+    // stores are slow).
+    static void storeFirst(float* p, YmmFloats v, uint32_t lanes) {
+        if (lanes == 0xFFu) return _mm256_storeu_ps(p, (__m256)v);
+        _mm256_storeu_ps(p, (__m256)YmmLanes<Avx2Isa>::select(YmmLanes<Avx2Isa>::laneMask(lanes), v,
+                                                              (YmmFloats)_mm256_loadu_ps(p)));
+    }
 };
 
 }  // namespace
 
-void runUnitsAvx2(const VectorUnitJob& job) { runVectorUnits<Avx2>(job); }
+void runUnitsAvx2(const VectorUnitJob& job) { runVectorUnits<YmmLanes<Avx2Isa>>(job); }
 
 #if defined(__clang__)
 #pragma clang attribute pop

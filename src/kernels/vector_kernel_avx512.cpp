@@ -1,8 +1,7 @@
 // The unit bank's vector kernel for CPUs with AVX-512: eight units per
-// 256-bit vector, with AVX-512's two-table lookup and its 32 registers.
-// Sixteen lanes of 512 bits measured slower on the development machines
-// (AMD Zen 4 runs each 512-bit operation as two 256-bit halves, so wider
-// lanes only add 16 x 16 transposes and loads that straddle cache lines).
+// 256-bit vector, with AVX-512's two-table lookup and masked stores, and its
+// 32 registers. Sixteen lanes of 512 bits measured slower on the
+// development machines: their 16 x 16 transposes cost more than they save.
 // Reached only after the CPU check; FMA stays off, so no multiply-add is
 // fused.
 #if defined(__x86_64__)
@@ -20,20 +19,19 @@
 
 namespace {
 
-// window[idx] for idx in [0, 16) in one instruction.
-struct TwoTablePermute {
-    static __m256 lookup(const float* window, __m256i idx) {
-        return _mm256_permutex2var_ps(_mm256_loadu_ps(window), idx, _mm256_loadu_ps(window + 8));
+struct Avx512Isa {
+    // {lo, hi}[idx] for idx in [0, 16) in one instruction.
+    static YmmFloats lookup(YmmFloats lo, YmmFloats hi, YmmInts idx) {
+        return (YmmFloats)_mm256_permutex2var_ps((__m256)lo, (__m256i)idx, (__m256)hi);
     }
-};
-
-struct Avx512 : YmmLanes<TwoTablePermute> {
-    static constexpr uint32_t kGroup = 3;
+    static void storeFirst(float* p, YmmFloats v, uint32_t lanes) {
+        _mm256_mask_storeu_ps(p, (__mmask8)lanes, (__m256)v);
+    }
 };
 
 }  // namespace
 
-void runUnitsAvx512(const VectorUnitJob& job) { runVectorUnits<Avx512>(job); }
+void runUnitsAvx512(const VectorUnitJob& job) { runVectorUnits<YmmLanes<Avx512Isa>>(job); }
 
 #if defined(__clang__)
 #pragma clang attribute pop

@@ -1,68 +1,88 @@
 // The unit bank's vector kernel with four units per SSE2 vector: the x86-64
-// baseline, so it needs no CPU check. SSE2 has no lane lookup, so ring reads
-// are scalar loads.
+// baseline, so it needs no CPU check. SSE2 has no lane lookup: ring reads
+// are scalar loads, lane by lane.
 #if defined(__x86_64__)
 
 #include <emmintrin.h>
 
+#include "kernels/lane_by_lane.h"
 #include "kernels/vector_kernel.h"
 
 namespace {
 
-struct Sse2 {
+struct XmmLanes {
     static constexpr uint32_t W = 4;
-    static constexpr uint32_t kGroup = 2;
-    static constexpr uint32_t kTile = 4;
-    static constexpr uint32_t kTable = 0;
-    // The plain vector type (see vector_kernel_avx2.cpp).
+    static constexpr uint32_t kAllLanes = 0xFu;
+    static constexpr uint32_t kFuseGroup = 3;
+    static constexpr uint32_t kFeedbackGroup = 3;
+    static constexpr uint32_t kReadsByLane = kBlockLength;
+    static constexpr uint32_t kRowsByLane = 3;
+    static constexpr bool kLookup = false;
+    // The plain vector types (see ymm_lanes.h).
     typedef float F __attribute__((vector_size(16)));
     typedef int32_t I __attribute__((vector_size(16)));
 
-    static uint32_t laneBits(I m) { return (uint32_t)_mm_movemask_ps((__m128)m); }
+    static F set1(float v) { return (F)_mm_set1_ps(v); }
+    static I set1i(int32_t v) { return (I)_mm_set1_epi32(v); }
+    static F loadu(const float* p) { return (F)_mm_loadu_ps(p); }
+    static void storeu(float* p, F v) { _mm_storeu_ps(p, (__m128)v); }
+    static I loadiu(const int32_t* p) { return (I)_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void storeiu(int32_t* p, I v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), (__m128i)v); }
+    static uint32_t bits(I m) { return (uint32_t)_mm_movemask_ps((__m128)m); }
+    static I laneMask(uint32_t b) {
+        const __m128i bit = _mm_setr_epi32(1, 2, 4, 8);
+        return (I)_mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32((int)b), bit), bit);
+    }
+    static F select(I m, F a, F b) {
+        return (F)_mm_or_ps(_mm_and_ps((__m128)m, (__m128)a), _mm_andnot_ps((__m128)m, (__m128)b));
+    }
+    static I selecti(I m, I a, I b) {
+        return (I)_mm_or_si128(_mm_and_si128((__m128i)m, (__m128i)a), _mm_andnot_si128((__m128i)m, (__m128i)b));
+    }
+    static F abs(F v) { return (F)_mm_andnot_ps(_mm_set1_ps(-0.0f), (__m128)v); }
+    static F min(F a, F b) { return (F)_mm_min_ps((__m128)a, (__m128)b); }
+    static F max(F a, F b) { return (F)_mm_max_ps((__m128)a, (__m128)b); }
+    static I mini(I a, I b) { return selecti(a < b, a, b); }
+    static I maxi(I a, I b) { return selecti(a > b, a, b); }
+    static I cvtt(F v) { return (I)_mm_cvttps_epi32((__m128)v); }
+    static F cvt(I v) { return (F)_mm_cvtepi32_ps((__m128i)v); }
 
-    static F load(const float* p) { return _mm_load_ps(p); }
-    static F loadu(const float* p) { return _mm_loadu_ps(p); }
-    static void store(float* p, F v) { _mm_store_ps(p, v); }
-    static void storeu(float* p, F v) { _mm_storeu_ps(p, v); }
-    static F set1(float v) { return _mm_set1_ps(v); }
-    static F abs(F v) { return _mm_andnot_ps(_mm_set1_ps(-0.0f), v); }
-    static F min(F a, F b) { return _mm_min_ps(a, b); }
+    static F loadLanes(const float* p, uint32_t stride) {
+        if (stride == 1) return loadu(p);
+        return (F)_mm_shuffle_ps(_mm_loadu_ps(p), _mm_loadu_ps(p + 4), 0x88);
+    }
+    static void storeLanes(float* p, uint32_t stride, F v, uint32_t lanes) {
+        if (stride == 1) return storeu(p, select(laneMask(lanes), v, loadu(p)));
+        const uint32_t low = (lanes & 1u) | (lanes & 2u) << 1, high = (lanes >> 2 & 1u) | (lanes >> 3 & 1u) << 2;
+        storeu(p, select(laneMask(low), (F)_mm_unpacklo_ps((__m128)v, (__m128)v), loadu(p)));
+        storeu(p + 4, select(laneMask(high), (F)_mm_unpackhi_ps((__m128)v, (__m128)v), loadu(p + 4)));
+    }
+    static I loadIndexLanes(const uint64_t* p, uint32_t stride, uint32_t& wide) {
+        alignas(16) int32_t words[W];
+        wide = lowWordsByLane<W>(p, stride, words);
+        return loadiu(words);
+    }
+    static uint32_t nonZero64(const uint64_t* p, uint32_t stride) { return nonZeroByLane<W>(p, stride); }
+    static uint32_t nonZeroBytes(const bool* p, uint32_t stride) { return nonZeroByLane<W>(p, stride); }
+    static F lookup(F, F, I) { return F{}; }  // never used: kLookup is false
+    static void storeSamples(float* p, F v, uint32_t count) {
+        if (count >= W) return storeu(p, v);
+        alignas(16) float values[W];
+        storeu(values, v);
+        for (uint32_t i = 0; i < count; ++i) p[i] = values[i];
+    }
+    // Rings are padded to whole vectors, so a tap's last run may read past n.
+    static F loadSamples(const float* p, uint32_t) { return loadu(p); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
     static void transpose(F* rows) {
-        __m128 r0 = rows[0], r1 = rows[1], r2 = rows[2], r3 = rows[3];
+        __m128 r0 = (__m128)rows[0], r1 = (__m128)rows[1], r2 = (__m128)rows[2], r3 = (__m128)rows[3];
         _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-        rows[0] = r0, rows[1] = r1, rows[2] = r2, rows[3] = r3;
-    }
-    static void loadColumns8(const float* const* rows, F* cols) {
-        for (int i = 0; i < 4; ++i) {
-            cols[i] = _mm_loadu_ps(rows[i]);
-            cols[4 + i] = _mm_loadu_ps(rows[i] + 4);
-        }
-        transpose(cols);
-        transpose(cols + 4);
-    }
-    static void storeColumns8(const F* cols, float* const* rows, uint32_t count) {
-        F low[4] = {cols[0], cols[1], cols[2], cols[3]};
-        F high[4] = {cols[4], cols[5], cols[6], cols[7]};
-        transpose(low);
-        transpose(high);
-        for (uint32_t i = 0; i < count; ++i) {
-            _mm_storeu_ps(rows[i], low[i]);
-            _mm_storeu_ps(rows[i] + 4, high[i]);
-        }
-    }
-    static F addToLowWord(F v, uint32_t k) {
-        return _mm_castsi128_ps(_mm_add_epi32(_mm_castps_si128(v), _mm_set1_epi32((int)k)));
-    }
-    // Positions lie in [1, 32000): truncation is exact and so is r - trunc(r).
-    static F split(F r, int32_t* whole) {
-        const __m128i i = _mm_cvttps_epi32(r);
-        _mm_store_si128(reinterpret_cast<__m128i*>(whole), i);
-        return r - _mm_cvtepi32_ps(i);
+        rows[0] = (F)r0, rows[1] = (F)r1, rows[2] = (F)r2, rows[3] = (F)r3;
     }
 };
 
 }  // namespace
 
-void runUnitsSse2(const VectorUnitJob& job) { runVectorUnits<Sse2>(job); }
+void runUnitsSse2(const VectorUnitJob& job) { runVectorUnits<XmmLanes>(job); }
 
 #endif

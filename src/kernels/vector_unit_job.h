@@ -1,5 +1,5 @@
-// The hand-over from the unit-bank driver to the vector kernels: one
-// 16-sample block of a range of units.
+// The hand-over from the unit-bank driver to the vector kernels: one block
+// of up to 16 samples through a range of units.
 #pragma once
 
 #include <stdint.h>
@@ -8,28 +8,26 @@
 
 struct VectorUnitJob {
     UnitBank* bank;
-    const float* input;  // kBlockLength samples, the same for every unit
-    // The units visited: first, first + stride, ... below end (<= kMaxUnits).
+    const float* input;  // n samples, the same for every unit
+    // The units visited: first, first + stride, ... (count of them).
     uint64_t first;
-    uint64_t end;
-    uint64_t stride;
-    // Runs a unit whose block does not fit the vectors on its own, with the
-    // same results, into its two rows.
-    void (*runAlone)(UnitBank& bank, uint64_t unit, const float* input, float* left, float* right);
-    // Per visited unit in order, room for its main output plus tap A
-    // (left) and plus tap B (right); filled for the units run on their own
-    // (the kernels may use the others' as scratch).
-    float (*left)[kBlockLength];
-    float (*right)[kBlockLength];
-    // Out: the rows added, subtracted, added, ... in visiting order.
+    uint32_t stride;  // 1 or 2
+    uint32_t count;   // 1 .. kMaxUnits
+    uint32_t n;       // 1 .. kBlockLength
+    // Runs a unit the lanes cannot take through the per-sample procedure,
+    // main + tap A into left and main + tap B into right.
+    void (*runAlone)(UnitBank& bank, uint64_t unit, const float* input, float* left, float* right, uint32_t n);
+    // Rows for those units' contributions, by visiting index.
+    float (*aloneLeft)[kBlockLength];
+    float (*aloneRight)[kBlockLength];
+    // Out: n samples each, the contributions added, subtracted, added, ...
+    // in visiting order.
     float* sumLeft;
     float* sumRight;
 };
 
 // Runs every visited unit over the block (input gain, input filter, delay
-// line and taps) with the same bits as the per-sample procedure: the units
-// whose block fits the kernel's vectors together, the others through
-// runAlone; then sums the rows.
+// line and taps) with the same bits as the per-sample procedure.
 typedef void (*VectorKernel)(const VectorUnitJob& job);
 
 #if defined(__x86_64__)

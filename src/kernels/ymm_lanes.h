@@ -1,86 +1,132 @@
-// Eight units per 256-bit vector: what the AVX2 and the AVX-512 kernels
-// share. Include only after enabling AVX2; internal linkage keeps it out of
-// the baseline code.
+// Eight units per 256-bit vector: the lane traits (see vector_kernel.h)
+// that the AVX2 and the AVX-512 kernels share. Isa supplies what differs:
+// lookup(lo, hi, idx), and stores of chosen lanes, storeFirst(p, v, bits).
+// Include only after
+// enabling AVX2; internal linkage keeps it out of the baseline code.
 #pragma once
 
 #include <immintrin.h>
 #include <stdint.h>
 
+#include "kernels/lane_by_lane.h"
+
 namespace {
 
-__attribute__((always_inline)) inline void transpose8x8(__m256* r) {
-    const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
-    const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
-    const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
-    const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
-    // s[c]: element c (and c + 4) of rows 0..3, then of rows 4..7.
-    const __m256 s0 = _mm256_shuffle_ps(t0, t2, 0x44), s1 = _mm256_shuffle_ps(t0, t2, 0xEE);
-    const __m256 s2 = _mm256_shuffle_ps(t1, t3, 0x44), s3 = _mm256_shuffle_ps(t1, t3, 0xEE);
-    const __m256 s4 = _mm256_shuffle_ps(t4, t6, 0x44), s5 = _mm256_shuffle_ps(t4, t6, 0xEE);
-    const __m256 s6 = _mm256_shuffle_ps(t5, t7, 0x44), s7 = _mm256_shuffle_ps(t5, t7, 0xEE);
-    r[0] = _mm256_permute2f128_ps(s0, s4, 0x20);
-    r[1] = _mm256_permute2f128_ps(s1, s5, 0x20);
-    r[2] = _mm256_permute2f128_ps(s2, s6, 0x20);
-    r[3] = _mm256_permute2f128_ps(s3, s7, 0x20);
-    r[4] = _mm256_permute2f128_ps(s0, s4, 0x31);
-    r[5] = _mm256_permute2f128_ps(s1, s5, 0x31);
-    r[6] = _mm256_permute2f128_ps(s2, s6, 0x31);
-    r[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
-}
+typedef float YmmFloats __attribute__((vector_size(32)));
+typedef int32_t YmmInts __attribute__((vector_size(32)));
 
-// The vector traits of vector_kernel.h for eight lanes, but for the
-// ring lookup (lookup(window, idx): window[idx] for idx in [0, 16)), which
-// the instruction set at hand supplies in Lookup.
-template <class Lookup>
+template <class Isa>
 struct YmmLanes {
     static constexpr uint32_t W = 8;
-    static constexpr uint32_t kTile = 8;
-    static constexpr uint32_t kTable = 16;
+    static constexpr uint32_t kAllLanes = 0xFFu;
+    static constexpr uint32_t kFuseGroup = 5;
+    static constexpr uint32_t kFeedbackGroup = 5;
+    static constexpr uint32_t kReadsByLane = 3;
+    static constexpr uint32_t kRowsByLane = 3;
+    static constexpr bool kLookup = true;
     // The plain vector types: __m256 itself would lose its may_alias
     // attribute as a template argument, which the compiler warns about.
-    typedef float F __attribute__((vector_size(32)));
-    typedef int32_t I __attribute__((vector_size(32)));
+    typedef YmmFloats F;
+    typedef YmmInts I;
 
-    static uint32_t laneBits(I m) { return (uint32_t)_mm256_movemask_ps((__m256)m); }
+    static F set1(float v) { return (F)_mm256_set1_ps(v); }
+    static I set1i(int32_t v) { return (I)_mm256_set1_epi32(v); }
+    static F loadu(const float* p) { return (F)_mm256_loadu_ps(p); }
+    static void storeu(float* p, F v) { _mm256_storeu_ps(p, (__m256)v); }
+    static I loadiu(const int32_t* p) { return (I)_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void storeiu(int32_t* p, I v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), (__m256i)v); }
+    static uint32_t bits(I m) { return (uint32_t)_mm256_movemask_ps((__m256)m); }
+    static I laneMask(uint32_t b) {
+        const __m256i bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+        return (I)_mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32((int)b), bit), bit);
+    }
+    static F select(I m, F a, F b) { return (F)_mm256_blendv_ps((__m256)b, (__m256)a, (__m256)m); }
+    static I selecti(I m, I a, I b) { return (I)_mm256_blendv_epi8((__m256i)b, (__m256i)a, (__m256i)m); }
+    static F abs(F v) { return (F)_mm256_andnot_ps(_mm256_set1_ps(-0.0f), (__m256)v); }
+    static F min(F a, F b) { return (F)_mm256_min_ps((__m256)a, (__m256)b); }
+    static F max(F a, F b) { return (F)_mm256_max_ps((__m256)a, (__m256)b); }
+    static I mini(I a, I b) { return (I)_mm256_min_epi32((__m256i)a, (__m256i)b); }
+    static I maxi(I a, I b) { return (I)_mm256_max_epi32((__m256i)a, (__m256i)b); }
+    static I cvtt(F v) { return (I)_mm256_cvttps_epi32((__m256)v); }
+    static F cvt(I v) { return (F)_mm256_cvtepi32_ps((__m256i)v); }
 
-    static F load(const float* p) { return _mm256_load_ps(p); }
-    static F loadu(const float* p) { return _mm256_loadu_ps(p); }
-    static void store(float* p, F v) { _mm256_store_ps(p, v); }
-    static void storeu(float* p, F v) { _mm256_storeu_ps(p, v); }
-    static F set1(float v) { return _mm256_set1_ps(v); }
-    static F abs(F v) { return _mm256_andnot_ps(_mm256_set1_ps(-0.0f), v); }
-    static F min(F a, F b) { return _mm256_min_ps(a, b); }
+    // Lanes i = 0..7 from p[i * stride], stride 1 or 2.
+    static F loadLanes(const float* p, uint32_t stride) {
+        if (stride == 1) return loadu(p);
+        const __m256 even = _mm256_shuffle_ps(_mm256_loadu_ps(p), _mm256_loadu_ps(p + 8), 0x88);
+        return (F)_mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(even), 0xD8));
+    }
+    static void storeLanes(float* p, uint32_t stride, F v, uint32_t lanes) {
+        if (stride == 1) return Isa::storeFirst(p, v, lanes);
+        const __m256i low = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+        const __m256i high = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+        Isa::storeFirst(p, (F)_mm256_permutevar8x32_ps((__m256)v, low), spreadToEven(lanes & 0xFu));
+        Isa::storeFirst(p + 8, (F)_mm256_permutevar8x32_ps((__m256)v, high), spreadToEven(lanes >> 4));
+    }
+    static uint32_t spreadToEven(uint32_t m) { return (m & 1u) | (m & 2u) << 1 | (m & 4u) << 2 | (m & 8u) << 3; }
+    // The low words of 64-bit fields; `wide` gets the lanes of 2^31 and above.
+    static I loadIndexLanes(const uint64_t* p, uint32_t stride, uint32_t& wide) {
+        if (stride == 1) {
+            const __m256 a = _mm256_loadu_ps(reinterpret_cast<const float*>(p));
+            const __m256 b = _mm256_loadu_ps(reinterpret_cast<const float*>(p + 4));
+            const __m256i low = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88)), 0xD8);
+            const __m256i high = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0xDD)), 0xD8);
+            const __m256i zero = _mm256_setzero_si256();
+            const __m256i big = _mm256_or_si256(_mm256_cmpgt_epi32(zero, low),
+                                                _mm256_andnot_si256(_mm256_cmpeq_epi32(high, zero), _mm256_set1_epi32(-1)));
+            wide = (uint32_t)_mm256_movemask_ps(_mm256_castsi256_ps(big));
+            return (I)low;
+        }
+        alignas(32) int32_t words[W];
+        wide = lowWordsByLane<W>(p, stride, words);
+        return loadiu(words);
+    }
+    static uint32_t nonZero64(const uint64_t* p, uint32_t stride) {
+        if (stride == 1) {
+            const __m256i zero = _mm256_setzero_si256();
+            const __m256i a = _mm256_cmpeq_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), zero);
+            const __m256i b = _mm256_cmpeq_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 4)), zero);
+            const uint32_t zeros = (uint32_t)_mm256_movemask_pd(_mm256_castsi256_pd(a)) |
+                                   (uint32_t)_mm256_movemask_pd(_mm256_castsi256_pd(b)) << 4;
+            return ~zeros & 0xFFu;
+        }
+        return nonZeroByLane<W>(p, stride);
+    }
+    static uint32_t nonZeroBytes(const bool* p, uint32_t stride) {
+        if (stride == 1) {
+            const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+            return ~(uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) & 0xFFu;
+        }
+        return nonZeroByLane<W>(p, stride);
+    }
+    static F lookup(F lo, F hi, I idx) { return Isa::lookup(lo, hi, idx); }
+    static void storeSamples(float* p, F v, uint32_t count) {
+        if (count >= W) return storeu(p, v);
+        Isa::storeFirst(p, v, (1u << count) - 1u);
+    }
+    // Rings are padded to whole vectors, so a tap's last run may read past n.
+    static F loadSamples(const float* p, uint32_t) { return loadu(p); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
 
-    __attribute__((always_inline)) static void transpose(F* r) { transpose8x8(reinterpret_cast<__m256*>(r)); }
-    static void loadColumns8(const float* const* rows, F* cols) {
-        for (int i = 0; i < 8; ++i) cols[i] = _mm256_loadu_ps(rows[i]);
-        transpose(cols);
-    }
-    static void storeColumns8(const F* cols, float* const* rows, uint32_t count) {
-        F r[8] = {cols[0], cols[1], cols[2], cols[3], cols[4], cols[5], cols[6], cols[7]};
-        transpose(r);
-        for (uint32_t i = 0; i < count; ++i) _mm256_storeu_ps(rows[i], r[i]);
-    }
-    static F addToLowWord(F v, uint32_t k) {
-        return _mm256_castsi256_ps(_mm256_add_epi32(_mm256_castps_si256(v), _mm256_set1_epi32((int)k)));
-    }
-    static void truncate(F r, int32_t* whole) {
-        _mm256_store_si256(reinterpret_cast<__m256i*>(whole), _mm256_cvttps_epi32(r));
-    }
-    // Positions lie in [1, 32000): truncation is exact and so is r - trunc(r).
-    static F split(F r, int32_t* whole) {
-        const __m256i i = _mm256_cvttps_epi32(r);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(whole), i);
-        return r - _mm256_cvtepi32_ps(i);
-    }
-
-    static F interpolate(const float* window, F r, int32_t base) {
-        const __m256i whole = _mm256_cvttps_epi32(r);
-        const F frac = r - _mm256_cvtepi32_ps(whole);
-        const __m256i idx = _mm256_sub_epi32(whole, _mm256_set1_epi32(base));
-        const F a = Lookup::lookup(window, idx);
-        const F b = Lookup::lookup(window + 1, idx);
-        return a + frac * (b - a);
+    __attribute__((always_inline)) static void transpose(F* rows) {
+        __m256* r = reinterpret_cast<__m256*>(rows);
+        const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+        const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+        const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+        const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+        // s[c]: element c (and c + 4) of rows 0..3, then of rows 4..7.
+        const __m256 s0 = _mm256_shuffle_ps(t0, t2, 0x44), s1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+        const __m256 s2 = _mm256_shuffle_ps(t1, t3, 0x44), s3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+        const __m256 s4 = _mm256_shuffle_ps(t4, t6, 0x44), s5 = _mm256_shuffle_ps(t4, t6, 0xEE);
+        const __m256 s6 = _mm256_shuffle_ps(t5, t7, 0x44), s7 = _mm256_shuffle_ps(t5, t7, 0xEE);
+        r[0] = _mm256_permute2f128_ps(s0, s4, 0x20);
+        r[1] = _mm256_permute2f128_ps(s1, s5, 0x20);
+        r[2] = _mm256_permute2f128_ps(s2, s6, 0x20);
+        r[3] = _mm256_permute2f128_ps(s3, s7, 0x20);
+        r[4] = _mm256_permute2f128_ps(s0, s4, 0x31);
+        r[5] = _mm256_permute2f128_ps(s1, s5, 0x31);
+        r[6] = _mm256_permute2f128_ps(s2, s6, 0x31);
+        r[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
     }
 };
 

@@ -63,7 +63,10 @@ void runBlockLoop(BlockLoop& loop, EngineState& engine, const float* input, floa
                   uint32_t sampleCount) {
     uint32_t done = 0;
     while (done < sampleCount) {
-        if (loop.blockPhase == 0) tickSmoothers(loop, engine);
+        if (loop.blockPhase == 0) {
+            tickSmoothers(loop, engine);
+            continueClearingRings(engine.bank);
+        }
         const uint32_t rest = kBlockLength - loop.blockPhase;
         const uint32_t span = sampleCount - done < rest ? sampleCount - done : rest;
         processBlockSpan(engine, input + done, left + done, right + done, span);

@@ -29,24 +29,25 @@ void silenceDiffuserIfPoisoned(Diffuser& diffuser) {
     diffuser.dampState = 0.0f;
 }
 
-bool ladderStateIsFinite(const LadderRecord& r) {
-    return isFinite(r.lastOutput) && isFinite(r.state1) && isFinite(r.state2) && isFinite(r.state3) &&
-           isFinite(r.state4);
+bool ladderStateIsFinite(const LadderSet& set, uint64_t u) {
+    return isFinite(set.lastOutput[u]) && isFinite(set.state1[u]) && isFinite(set.state2[u]) &&
+           isFinite(set.state3[u]) && isFinite(set.state4[u]);
 }
 
-// Clears what the unit's audio has filled (ring, DC blocker, the filter
-// states of all five sets); positions, glides and coefficients stay.
+// Clears what the unit's audio has filled (DC blocker, the filter states of
+// all five sets) and silences it until its ring is cleared too, a bounded
+// share per block (continueClearingRings); positions, glides and
+// coefficients stay.
 void silenceUnitIfPoisoned(UnitBank& bank, uint64_t u) {
-    ChainUnit& unit = bank.units[u];
-    bool finite = isFinite(unit.dcState);
-    for (const auto& set : bank.ladderSets) finite = finite && ladderStateIsFinite(set[u]);
+    ChainUnits& units = bank.units;
+    bool finite = isFinite(units.dcState[u]);
+    for (const LadderSet& set : bank.ladderSets) finite = finite && ladderStateIsFinite(set, u);
     if (finite) return;
-    memset(unit.ring, 0, sizeof unit.ring);
-    unit.dcState = 0.0f;
-    for (auto& set : bank.ladderSets) {
-        LadderRecord& r = set[u];
-        r.lastOutput = r.state1 = r.state2 = r.state3 = r.state4 = 0.0f;
-    }
+    units.dcState[u] = 0.0f;
+    for (LadderSet& set : bank.ladderSets)
+        set.lastOutput[u] = set.state1[u] = set.state2[u] = set.state3[u] = set.state4[u] = 0.0f;
+    if (units.ringLeftToClear[u] == 0) ++bank.unitsClearing;
+    units.ringLeftToClear[u] = (uint32_t)kUnitRingStorage;
 }
 
 }  // namespace
@@ -72,4 +73,18 @@ void recoverFromNonFiniteState(EngineState& engine, float* left, float* right, u
     for (uint64_t u = 0; u < count; ++u) silenceUnitIfPoisoned(bank, u);
     copyFiniteOrZero(left, left, n);
     copyFiniteOrZero(right, right, n);
+}
+
+void continueClearingRings(UnitBank& bank) {
+    if (bank.unitsClearing == 0) return;
+    uint32_t budget = kRingEntriesClearedPerBlock;
+    for (uint64_t u = 0; u < kMaxUnits && budget > 0; ++u) {
+        uint32_t& left = bank.units.ringLeftToClear[u];
+        if (left == 0) continue;
+        const uint32_t chunk = left < budget ? left : budget;
+        left -= chunk;
+        budget -= chunk;
+        memset(bank.rings[u].samples + left, 0, chunk * sizeof(float));
+        if (left == 0) --bank.unitsClearing;
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include "kernels/kernel_path.h"
 #include "shell/diagnostic_log.h"
 #include "shell/float_mode.h"
 
@@ -9,6 +10,12 @@ namespace {
 
 PluginInstance* createInEngineMode(double hostRate) {
     openDiagnosticLog();
+    const KernelPathChoice choice = kernelPathChoice();
+    if (choice.requested != nullptr && !choice.honoured)
+        logMessage(0, "%s=%s: no such path on this CPU; using %s", kKernelPathVariable, choice.requested,
+                   kernelPathName(choice.path));
+    else if (choice.requested != nullptr)
+        logMessage(1, "%s=%s: kernel path %s", kKernelPathVariable, choice.requested, kernelPathName(choice.path));
     PluginInstance* self = static_cast<PluginInstance*>(calloc(1, sizeof(PluginInstance)));
     if (self == nullptr) return nullptr;
     EngineState* engine = createEngineState();

@@ -84,7 +84,7 @@ TEST(BlockLoop, ZeroSamplesChangeNothing) {
     applyDiffusionAmount(*fixture.engine, 0.7f);
     fixture.loop.diffusionSmoother.target = 0.7f;
     fixture.loop.mixSmoother.target = 0.5f;
-    for (ChainUnit& unit : fixture.engine->bank.units) unit.feedback = 0.5f;
+    for (float& feedback : fixture.engine->bank.units.feedback) feedback = 0.5f;
     for (float& gain : fixture.engine->bank.unitInputGain) gain = 1.0f;
     for (int call = 0; call < 7; ++call) fixture.run(100);  // leaves the block phase inside a block
     ASSERT_NE(fixture.loop.blockPhase, 0u);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/control_rig.h"
+#include "support/unit_refs.h"
 
 namespace {
 
@@ -42,14 +43,14 @@ TEST(ControlApply, FirstRunAppliesEveryPort) {
     EXPECT_EQ(bank.ladderResonance, nextafterf(1.0f, 0.0f)) << "40 x 0.0249999985, not 40 x 0.025";
     EXPECT_EQ(bank.modDepthFirst, 10.0f * 0.01f);
 
-    EXPECT_EQ(bank.units[0].decayMs, 1200.0f);
-    EXPECT_EQ(bank.units[11].decayMs, 600.0f);
+    EXPECT_EQ(bank.units.decayMs[0], 1200.0f);
+    EXPECT_EQ(bank.units.decayMs[11], 600.0f);
     EXPECT_EQ(bank.unitInputGain[11], 0.75f);
-    EXPECT_EQ(bank.ladderSets[4][11].resonance, bank.ladderResonance);
-    EXPECT_FLOAT_EQ(bank.units[11].modDepth, 0.3f * 300.0f);
-    EXPECT_GT(bank.units[11].lfoIncrement, bank.units[0].lfoIncrement);
-    for (uint64_t k = 0; k < 12; ++k) EXPECT_NE(bank.units[k].pendingLength, 0u) << k;
-    EXPECT_EQ(bank.units[12].pendingLength, 0u);
+    EXPECT_EQ(bank.ladderSets[4].resonance[11], bank.ladderResonance);
+    EXPECT_FLOAT_EQ(bank.units.modDepth[11], 0.3f * 300.0f);
+    EXPECT_GT(bank.units.lfoIncrement[11], bank.units.lfoIncrement[0]);
+    for (uint64_t k = 0; k < 12; ++k) EXPECT_NE(bank.units.pendingLength[k], 0u) << k;
+    EXPECT_EQ(bank.units.pendingLength[12], 0u);
     for (uint32_t port = PortMix; port < PortCount; ++port) {
         const float applied = port == PortMix ? values[port] * 0.01f : values[port];
         EXPECT_EQ(rig.ports.applied[port], applied) << port;
@@ -64,11 +65,11 @@ TEST(ControlApply, FirstRunFillsTheBankEvenForDefaultValues) {
     const UnitBank& bank = rig.bank();
     EXPECT_EQ(bank.unitInputGain[0], 0.5f);
     EXPECT_EQ(bank.unitInputGain[39], 1.0f);
-    EXPECT_GT(bank.units[0].feedback, 0.0f);
-    EXPECT_GT(bank.ladderSets[0][0].pole1, 0.0f);
-    EXPECT_EQ(bank.units[0].modDepth, 0.0f);
-    EXPECT_EQ(bank.units[0].lfoIncrement, 0.0f);
-    EXPECT_EQ(bank.units[39].pendingLength, 14549u);
+    EXPECT_GT(bank.units.feedback[0], 0.0f);
+    EXPECT_GT(bank.ladderSets[0].pole1[0], 0.0f);
+    EXPECT_EQ(bank.units.modDepth[0], 0.0f);
+    EXPECT_EQ(bank.units.lfoIncrement[0], 0.0f);
+    EXPECT_EQ(bank.units.pendingLength[39], 14549u);
 }
 
 TEST(ControlApply, UnchangedControlsChangeNothing) {
@@ -86,12 +87,12 @@ TEST(ControlApply, NanPortIsReappliedEveryRun) {
     rig.controls[PortDecayFirst] = NAN;
     rig.apply();
     UnitBank& bank = rig.bank();
-    const float limit = bank.units[0].feedback;
+    const float limit = bank.units.feedback[0];
     EXPECT_EQ(limit, nextafterf(nextafterf(nextafterf(1.0f, 0.0f), 0.0f), 0.0f));
-    bank.units[0].feedback = 0.5f;
+    bank.units.feedback[0] = 0.5f;
     bank.unitInputGain[0] = 9.0f;
     rig.apply();
-    EXPECT_EQ(bank.units[0].feedback, limit);
+    EXPECT_EQ(bank.units.feedback[0], limit);
     EXPECT_EQ(bank.unitInputGain[0], 9.0f);
 }
 
@@ -118,7 +119,7 @@ TEST(ControlApply, LengthsAndTapsDoNotDependOnTheStartingPort) {
         const UnitBank& bank = rig.bank();
         ASSERT_EQ(bank.unitCount, 30u);
         for (uint64_t k = 0; k < 30; ++k) {
-            EXPECT_EQ(bank.units[k].pendingLength, expected.units[k].pendingLength) << starter << " " << k;
+            EXPECT_EQ(bank.units.pendingLength[k], expected.units.pendingLength[k]) << starter << " " << k;
             EXPECT_EQ(bank.tapOffsetA[k], expected.tapOffsetA[k]) << starter << " " << k;
             EXPECT_EQ(bank.tapOffsetB[k], expected.tapOffsetB[k]) << starter << " " << k;
         }
@@ -132,29 +133,29 @@ TEST(ControlApply, LoweringAndRaisingTheCount) {
     ControlRig rig;
     rig.apply();
     UnitBank& bank = rig.bank();
-    const float pole39 = bank.ladderSets[0][39].pole1;
+    const float pole39 = bank.ladderSets[0].pole1[39];
     const float gain20 = bank.unitInputGain[20];
 
     rig.controls[PortUnitCount] = 10.0f;
     rig.controls[PortDecayLast] = 300.0f;
     rig.controls[PortInputGainFirst] = 0.2f;
     rig.apply();
-    EXPECT_EQ(bank.units[9].decayMs, 300.0f) << "the count's own recomputation spreads over 10";
+    EXPECT_EQ(bank.units.decayMs[9], 300.0f) << "the count's own recomputation spreads over 10";
     EXPECT_EQ(bank.unitInputGain[9], 1.0f);
     EXPECT_EQ(bank.unitInputGain[39], 1.0f);
     EXPECT_EQ(bank.unitInputGain[20], gain20) << "untouched";
-    EXPECT_EQ(bank.ladderSets[0][39].pole1, pole39);
-    bank.units[39].modDepth = 5.0f;
+    EXPECT_EQ(bank.ladderSets[0].pole1[39], pole39);
+    bank.units.modDepth[39] = 5.0f;
 
     rig.controls[PortUnitCount] = 40.0f;
     rig.apply();
     EXPECT_EQ(bank.unitInputGain[0], 0.2f);
     EXPECT_EQ(bank.unitInputGain[39], 1.0f);
     EXPECT_NEAR(bank.unitInputGain[20], 0.2f + 0.8f * 20.0f / 39.0f, 1e-6f);
-    EXPECT_EQ(bank.units[39].decayMs, 300.0f);
-    EXPECT_EQ(bank.units[39].modDepth, 0.0f);
-    EXPECT_EQ(bank.ladderSets[0][39].pole1, pole39);
-    EXPECT_EQ(bank.units[39].pendingLength, 14549u);
+    EXPECT_EQ(bank.units.decayMs[39], 300.0f);
+    EXPECT_EQ(bank.units.modDepth[39], 0.0f);
+    EXPECT_EQ(bank.ladderSets[0].pole1[39], pole39);
+    EXPECT_EQ(bank.units.pendingLength[39], 14549u);
 }
 
 TEST(ControlApply, IntegerAndSwitchConversions) {
@@ -213,7 +214,7 @@ TEST(ControlApply, MixAndModulationPortsScaleByOneHundredth) {
     rig.apply();
     const UnitBank& bank = rig.bank();
     const float depths[] = {0.0f, 150.0f, 300.0f, 300.0f, 300.0f};
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(bank.units[k].modDepth, depths[k]) << k;
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(bank.units.modDepth[k], depths[k]) << k;
     // A multiply by the float 0.01, which is not the same as dividing by 100.
     ASSERT_NE(9.0f * 0.01f, 9.0f / 100.0f);
     EXPECT_EQ(rig.loop.mixSmoother.target, 9.0f * 0.01f);
@@ -232,7 +233,7 @@ TEST(ControlApply, SillyValuesKeepTheKernelInvariants) {
         ASSERT_GE(bank.unitCount, 1u);
         ASSERT_LE(bank.unitCount, kMaxUnits);
         for (uint64_t k = 0; k < bank.unitCount; ++k) {
-            const ChainUnit& unit = bank.units[k];
+            const UnitRef unit = unitRef(bank, k);
             if (unit.pendingLength != 0) {
                 EXPECT_GE(unit.pendingLength, 301u) << round << " " << k;
                 EXPECT_LE(unit.pendingLength, 31999u) << round << " " << k;

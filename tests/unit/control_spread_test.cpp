@@ -80,15 +80,15 @@ TEST(ControlSpread, ModulationHeldToTheKernelsRanges) {
         bank.modDepthFirst = test.first;
         bank.modDepthLast = test.last;
         updateModulation(bank);
-        EXPECT_EQ(bank.units[0].modDepth, test.atFirst) << test.first;
-        EXPECT_EQ(bank.units[1].modDepth, test.atLast) << test.last;
+        EXPECT_EQ(bank.units.modDepth[0], test.atFirst) << test.first;
+        EXPECT_EQ(bank.units.modDepth[1], test.atLast) << test.last;
     }
     for (const Case& test : rates) {
         bank.modRateFirst = test.first;
         bank.modRateLast = test.last;
         updateModulation(bank);
-        EXPECT_EQ(bank.units[0].lfoIncrement, test.atFirst) << test.first;
-        EXPECT_EQ(bank.units[1].lfoIncrement, test.atLast) << test.last;
+        EXPECT_EQ(bank.units.lfoIncrement[0], test.atFirst) << test.first;
+        EXPECT_EQ(bank.units.lfoIncrement[1], test.atLast) << test.last;
     }
-    EXPECT_EQ(bank.units[2].modDepth, 0.1f) << "above the count: default kept";
+    EXPECT_EQ(bank.units.modDepth[2], 0.1f) << "above the count: default kept";
 }

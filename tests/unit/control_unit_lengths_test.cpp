@@ -7,6 +7,7 @@
 #include "control/feedback_gains.h"
 #include "control/unit_lengths.h"
 #include "control_test_bank.h"
+#include "support/unit_refs.h"
 
 namespace {
 
@@ -32,19 +33,19 @@ TEST(ControlUnitLengths, DefaultBankPostsTheStraightLineLengths) {
     postUnitLengths(bank);
     updateFeedbackGains(bank);  // as every port that posts lengths has it follow
     const uint64_t expected[] = {301, 657, 1021, 1389, 1753, 2127, 2487, 2851};
-    for (int k = 0; k < 8; ++k) EXPECT_EQ(bank.units[k].pendingLength, expected[k]) << k;
-    EXPECT_EQ(bank.units[39].pendingLength, 14549u);
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(bank.units.pendingLength[k], expected[k]) << k;
+    EXPECT_EQ(bank.units.pendingLength[39], 14549u);
     for (uint64_t k = 0; k < 40; ++k) {
-        EXPECT_EQ(bank.units[k].length, 16000u) << "the kernel glides, control only requests";
-        EXPECT_EQ(bank.units[k].pendingLength % 2, 1u) << k;
+        EXPECT_EQ(bank.units.length[k], 16000u) << "the kernel glides, control only requests";
+        EXPECT_EQ(bank.units.pendingLength[k] % 2, 1u) << k;
     }
     for (uint64_t k = 40; k < kMaxUnits; ++k) {
-        EXPECT_EQ(bank.units[k].pendingLength, 0u) << k;
+        EXPECT_EQ(bank.units.pendingLength[k], 0u) << k;
         EXPECT_EQ(bank.tapOffsetA[k], 0u) << k;
     }
     // The gains follow the current length, not the request.
-    EXPECT_EQ(bank.units[0].feedback, bank.units[39].feedback);
-    EXPECT_GT(bank.units[0].feedback, 0.0f);
+    EXPECT_EQ(bank.units.feedback[0], bank.units.feedback[39]);
+    EXPECT_GT(bank.units.feedback[0], 0.0f);
 }
 
 TEST(ControlUnitLengths, CountRule) {
@@ -89,7 +90,7 @@ TEST(ControlUnitLengths, DrawOrderWithJitter) {
         const double floatLength = 48000.0 / 330.0 * jittered;
         expectTapNear(bank.tapOffsetA[k], draws[3 * k + 1], floatLength, "tap A", k);
         expectTapNear(bank.tapOffsetB[k], draws[3 * k + 2], floatLength, "tap B", k);
-        EXPECT_GE(static_cast<double>(bank.units[k].pendingLength), std::max(301.0, floor(floatLength) - 1)) << k;
+        EXPECT_GE(static_cast<double>(bank.units.pendingLength[k]), std::max(301.0, floor(floatLength) - 1)) << k;
     }
 }
 
@@ -108,10 +109,10 @@ TEST(ControlUnitLengths, SingleUnitUsesTheFirstSizeAlone) {
     postUnitLengths(bank);
     EXPECT_EQ(nextRandom(bank.random), draws[2]);
     const double floatLength = 48000.0 / 330.0 * 50.0;
-    EXPECT_EQ(bank.units[0].pendingLength, 7281u);  // 7273..7279 have factors tried; 9 x 809 passes
+    EXPECT_EQ(bank.units.pendingLength[0], 7281u);  // 7273..7279 have factors tried; 9 x 809 passes
     expectTapNear(bank.tapOffsetA[0], draws[0], floatLength, "tap A", 0);
     expectTapNear(bank.tapOffsetB[0], draws[1], floatLength, "tap B", 0);
-    EXPECT_EQ(bank.units[1].pendingLength, 0u);
+    EXPECT_EQ(bank.units.pendingLength[1], 0u);
 }
 
 // NaN reaches unit 0 too: the fused step multiplies a NaN difference by 0.
@@ -135,7 +136,7 @@ TEST(ControlUnitLengths, SillySizesStayInBoundsAndTapsSaturate) {
         bank.sizeLast = test.last;
         postUnitLengths(bank);
         for (int k = 0; k < 2; ++k) {
-            EXPECT_EQ(bank.units[k].pendingLength, test.lengths[k]) << test.last << " " << k;
+            EXPECT_EQ(bank.units.pendingLength[k], test.lengths[k]) << test.last << " " << k;
             for (uint64_t tap : {bank.tapOffsetA[k], bank.tapOffsetB[k]}) {
                 if (test.taps[k] == kSome) {
                     EXPECT_TRUE(tap > 0 && tap < UINT64_MAX) << test.last << " " << k;
@@ -150,7 +151,7 @@ TEST(ControlUnitLengths, SillySizesStayInBoundsAndTapsSaturate) {
     bank.sizeLast = 100.0f;
     bank.lengthJitter = NAN;
     postUnitLengths(bank);
-    EXPECT_EQ(bank.units[1].pendingLength, 301u);
+    EXPECT_EQ(bank.units.pendingLength[1], 301u);
     EXPECT_EQ(bank.tapOffsetA[1], 0u);
 }
 
@@ -162,25 +163,25 @@ TEST(ControlUnitLengths, RequestsOnlyForChangedLengths) {
     UnitBank& bank = engine->bank;
     postUnitLengths(bank);
     std::vector<uint64_t> straight(40);
-    for (uint64_t k = 0; k < 40; ++k) straight[k] = bank.units[k].pendingLength;
+    for (uint64_t k = 0; k < 40; ++k) straight[k] = bank.units.pendingLength[k];
 
     bank.sizeLast = 50.0f;
     postUnitLengths(bank);
     std::vector<uint64_t> shorter(40);
-    for (uint64_t k = 0; k < 40; ++k) shorter[k] = bank.units[k].pendingLength;
+    for (uint64_t k = 0; k < 40; ++k) shorter[k] = bank.units.pendingLength[k];
 
     // Even units settled on the straight lengths, odd ones still at 16000.
     for (uint64_t k = 0; k < 40; ++k) {
-        ChainUnit& unit = bank.units[k];
+        UnitRef unit = unitRef(bank, k);
         unit.pendingLength = 0;
         unit.length = k % 2 == 0 ? straight[k] : 16000;
     }
     postUnitLengths(bank);  // shorter sizes again: posts for every unit but 0
     bank.sizeLast = 100.0f;
     postUnitLengths(bank);  // back to straight: the even units keep the shorter request
-    EXPECT_EQ(bank.units[0].pendingLength, 0u) << "301 either way";
+    EXPECT_EQ(bank.units.pendingLength[0], 0u) << "301 either way";
     for (uint64_t k = 1; k < 40; ++k) {
         const uint64_t expected = k % 2 == 0 ? shorter[k] : straight[k];
-        EXPECT_EQ(bank.units[k].pendingLength, expected) << k;
+        EXPECT_EQ(bank.units.pendingLength[k], expected) << k;
     }
 }

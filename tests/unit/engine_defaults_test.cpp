@@ -4,6 +4,7 @@
 
 #include "engine/engine_state.h"
 #include "shell/plugin_instance.h"
+#include "support/unit_refs.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ bool allZero(const float* values, size_t count) {
 }
 
 // Every field but the ring, compared one by one so that padding is ignored.
-void expectSameUnitDefaults(const ChainUnit& a, const ChainUnit& b, size_t index) {
+void expectSameUnitDefaults(const UnitRef a, const UnitRef b, size_t index) {
     SCOPED_TRACE(index);
     EXPECT_EQ(a.sampleRate, b.sampleRate);
     EXPECT_EQ(a.feedback, b.feedback);
@@ -62,7 +63,7 @@ TEST(EngineDefaults, HostRateIsRecordedButSizesNothing) {
             EXPECT_TRUE(allZero(engine.diffusers[i].ring, kDiffuserRingStorage));
         }
         EXPECT_EQ(engine.bank.sampleRate, 48000.0f);
-        for (const ChainUnit& unit : engine.bank.units) EXPECT_EQ(unit.sampleRate, 48000.0f);
+        for (size_t u = 0; u < kMaxUnits; ++u) EXPECT_EQ(engine.bank.units.sampleRate[u], 48000.0f);
     }
 }
 
@@ -110,7 +111,7 @@ TEST(EngineDefaults, HeaderAndBankStartAtTheirDefaults) {
 TEST(EngineDefaults, EveryUnitAndLadderRecordStartsEqual) {
     InstanceHolder holder(96000.0);
     const UnitBank& bank = holder.instance->engine->bank;
-    const ChainUnit& first = bank.units[0];
+    const UnitRef first = unitRef(bank, 0);
     EXPECT_EQ(first.length, 16000u);
     EXPECT_EQ(first.feedback, 0.0f);
     EXPECT_EQ(first.decayMs, 100.0f);
@@ -120,17 +121,14 @@ TEST(EngineDefaults, EveryUnitAndLadderRecordStartsEqual) {
     EXPECT_EQ(first.lfoIncrement, 0.01f);
     EXPECT_FALSE(first.gliding);
     EXPECT_EQ(first.pendingLength, 0u);
-    for (size_t k = 0; k < kMaxUnits; ++k) expectSameUnitDefaults(first, bank.units[k], k);
+    for (size_t k = 0; k < kMaxUnits; ++k) expectSameUnitDefaults(first, unitRef(bank, k), k);
 
     for (size_t s = 0; s < kLadderSetCount; ++s)
         for (size_t k = 0; k < kMaxUnits; ++k) {
-            const LadderRecord& r = bank.ladderSets[s][k];
+            const LadderRef r = ladderRef(bank.ladderSets[s], k);
             EXPECT_EQ(r.feedbackScale, 1.0f) << s << "/" << k;
-            LadderRecord rest = r;
-            rest.feedbackScale = 0.0f;
-            float fields[sizeof rest / sizeof(float)];
-            static_assert(sizeof fields == sizeof rest, "a ladder record is twelve floats");
-            memcpy(fields, &rest, sizeof fields);
-            EXPECT_TRUE(allZero(fields, sizeof rest / sizeof(float))) << s << "/" << k;
+            const float rest[] = {r.lastOutput, r.resonance, r.inputCompensation, r.pole1, r.state1, r.pole2,
+                                  r.state2,     r.pole3,     r.state3,            r.pole4, r.state4};
+            EXPECT_TRUE(allZero(rest, sizeof rest / sizeof(float))) << s << "/" << k;
         }
 }

@@ -9,6 +9,7 @@
 
 #include "support/plugin_rig.h"
 #include "unit/harden_engine_scan.h"
+#include "support/unit_refs.h"
 
 namespace {
 
@@ -106,11 +107,11 @@ TEST(HardenBadAudio, PoisonedStateIsClearedWhereverItSits) {
         const std::vector<float> signal = noise(40000, 0.3f, 3);
         rig.render(std::vector<float>(signal.begin(), signal.begin() + 4096), 256);
         EngineState& engine = *rig.instance->engine;
-        ChainUnit& unit = engine.bank.units[5];
+        UnitRef unit = unitRef(engine.bank, 5);
         switch (where) {
             case UnitRing: unit.ring[(unit.writeIndex + 20000) % kUnitRingLength] = NAN; break;
             case DcBlocker: unit.dcState = INFINITY; break;
-            case LadderState: engine.bank.ladderSets[2][5].state3 = -INFINITY; break;
+            case LadderState: engine.bank.ladderSets[2].state3[5] = -INFINITY; break;
             case DiffuserRing:
                 engine.diffusers[2].ring[0] = NAN;
                 engine.diffusers[2].dampState = NAN;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/engine_state.h"
+#include "support/unit_refs.h"
 
 struct StateTally {
     size_t nonFinite = 0;
@@ -32,10 +33,10 @@ inline StateTally tallyEngineState(const EngineState& engine) {
     }
     const UnitBank& bank = engine.bank;
     for (size_t u = 0; u < kMaxUnits; ++u) {
-        tally.count(bank.units[u].ring, kUnitRingStorage);
-        tally.count(bank.units[u].dcState);
+        tally.count(bank.rings[u].samples, kUnitRingStorage);
+        tally.count(bank.units.dcState[u]);
         for (const auto& set : bank.ladderSets) {
-            const LadderRecord& r = set[u];
+            const LadderRef r = ladderRef(set, u);
             const float states[] = {r.lastOutput, r.state1, r.state2, r.state3, r.state4};
             tally.count(states, 5);
         }

@@ -6,22 +6,23 @@
 #include "kernel_test_bank.h"
 #include "kernels/delay_line.h"
 #include "kernels/unit_constants.h"
+#include "support/unit_refs.h"
 
 namespace {
 
 // Runs one unit through both ways of computing it and insists they agree;
 // leaves the unit and out as the full procedure made them.
-void runBothWays(ChainUnit& unit, const float* x, float* out, uint32_t n) {
-    static ChainUnit twin;
-    memcpy(&twin, &unit, sizeof unit);
+void runBothWays(UnitBank& bank, uint64_t u, const float* x, float* out, uint32_t n) {
+    static EnginePtr twin = makeEngine();
+    copyUnit(bank, u, twin->bank, u);
     float fastOut[kMaxKernelBlock];
-    runDelayLine(unit, x, out, n, DelayLinePath::FullProcedure);
-    runDelayLine(twin, x, fastOut, n, DelayLinePath::Fastest);
+    runDelayLine(bank, u, x, out, n, DelayLinePath::FullProcedure);
+    runDelayLine(twin->bank, u, x, fastOut, n, DelayLinePath::Fastest);
     for (uint32_t j = 0; j < n; ++j) ASSERT_EQ(bitsOf(out[j]), bitsOf(fastOut[j])) << j;
-    expectSameUnit(unit, twin, "fast loop");
+    expectSameUnit(unitRef(bank, u), unitRef(twin->bank, u), "fast loop");
 }
 
-void fillRamp(ChainUnit& u) {
+void fillRamp(UnitRef u) {
     for (uint64_t i = 0; i < kUnitRingLength; ++i) u.ring[i] = (float)i;
     for (uint64_t i = 0; i < kUnitGuardEntries; ++i) u.ring[kUnitRingLength + i] = u.ring[i];
 }
@@ -31,7 +32,7 @@ class DelayLine : public ::testing::Test {
 protected:
     EngineFloatModeScope mode;
     EnginePtr engine = makeEngine();
-    ChainUnit& u = engine->bank.units[0];
+    UnitRef u = unitRef(engine->bank, 0);
 };
 
 }  // namespace
@@ -50,7 +51,7 @@ TEST_F(DelayLine, WriteWrapsAfter31999AndMirrorsTheFirstFiveEntries) {
     u.ringGain = 2.0f;
     const float x[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     float out[8];
-    runBothWays(u, x, out, 8);
+    runBothWays(engine->bank, 0, x, out, 8);
     EXPECT_EQ(u.writeIndex, 6u);
     EXPECT_EQ(u.ring[31998], 2.0f);
     EXPECT_EQ(u.ring[31999], 4.0f);
@@ -73,7 +74,7 @@ TEST_F(DelayLine, ReadsInterpolateLinearlyAcrossTheRingEnd) {
         u.dcState = 0.0f;
         const float x[1] = {0.0f};
         float out[1];
-        runBothWays(u, x, out, 1);
+        runBothWays(engine->bank, 0, x, out, 1);
         EXPECT_EQ(bitsOf(out[0]), bitsOf(kDcBlockerInputGain * want[k])) << k;
     }
     // The read pointer itself wraps at 32000.
@@ -89,7 +90,7 @@ TEST_F(DelayLine, ModulationSawtoothWrapsAtOneAndOffsetsTheReadByTheTriangle) {
     const float x[2] = {0.0f, 0.0f};
     float out[2];
     const float rp = u.readPhase;
-    runBothWays(u, x, out, 2);
+    runBothWays(engine->bank, 0, x, out, 2);
     // Sample 0: the phase reaches exactly 1 and wraps to -1: |p| = 1, so the
     // read sits 1 + 2*depth ahead. Sample 1: p = -0.75.
     EXPECT_EQ(u.lfoPhase, -0.75f);
@@ -109,7 +110,7 @@ TEST_F(DelayLine, LengtheningGlideEndsWhenTheDistanceMeetsTheTargetThenFeedbackI
     float out[1];
 
     float readBefore = u.readPhase;
-    runBothWays(u, x, out, 1);
+    runBothWays(engine->bank, 0, x, out, 1);
     // Taken over in the same sample: the read slows at once, the length waits.
     EXPECT_TRUE(u.gliding);
     EXPECT_EQ(u.readSpeed, kLengtheningSpeed);
@@ -122,7 +123,7 @@ TEST_F(DelayLine, LengtheningGlideEndsWhenTheDistanceMeetsTheTargetThenFeedbackI
     while (u.gliding && samples < 1000) {
         readBefore = u.readPhase;
         EXPECT_EQ(u.feedback, 0.5f);
-        runBothWays(u, x, out, 1);
+        runBothWays(engine->bank, 0, x, out, 1);
         ++samples;
         const uint64_t measured = u.writeIndex - (uint64_t)readBefore;
         EXPECT_EQ(u.length, measured);
@@ -140,11 +141,11 @@ TEST_F(DelayLine, RequestArrivingMidGlideWaitsForTheGlideToEnd) {
     u.pendingLength = 2020;
     const float x[1] = {0.5f};
     float out[1];
-    for (int i = 0; i < 50; ++i) runBothWays(u, x, out, 1);
+    for (int i = 0; i < 50; ++i) runBothWays(engine->bank, 0, x, out, 1);
     ASSERT_TRUE(u.gliding);
     u.pendingLength = 1990;
     while (u.gliding) {
-        runBothWays(u, x, out, 1);
+        runBothWays(engine->bank, 0, x, out, 1);
         EXPECT_EQ(u.pendingLength, 1990u);
     }
     // Not taken in the sample that ended the glide...
@@ -152,13 +153,13 @@ TEST_F(DelayLine, RequestArrivingMidGlideWaitsForTheGlideToEnd) {
     EXPECT_EQ(u.targetLength, 2020u);
     EXPECT_EQ(u.readSpeed, 1.0f);
     // ...but in the next one, as a shortening glide.
-    runBothWays(u, x, out, 1);
+    runBothWays(engine->bank, 0, x, out, 1);
     EXPECT_EQ(u.pendingLength, 0u);
     EXPECT_EQ(u.targetLength, 1990u);
     EXPECT_EQ(u.readSpeed, kShorteningSpeed);
     int samples = 0;
     while (u.gliding && samples < 1000) {
-        runBothWays(u, x, out, 1);
+        runBothWays(engine->bank, 0, x, out, 1);
         ++samples;
     }
     EXPECT_EQ(u.length, 1990u);
@@ -170,18 +171,18 @@ TEST_F(DelayLine, RequestEqualToTheLengthIsClearedAndChangesNothingElse) {
     setSteadyUnit(u, 7000, 3001);
     u.feedback = 0.7f;
     fillRamp(u);
-    ChainUnit* plain = &engine->bank.units[1];
-    memcpy(plain, &u, sizeof u);
+    copyUnit(engine->bank, 0, engine->bank, 1);
+    const UnitRef plain = unitRef(engine->bank, 1);
     u.pendingLength = 3001;
     const float x[4] = {1, 2, 3, 4};
     float out[4], plainOut[4];
-    runBothWays(u, x, out, 4);
-    runBothWays(*plain, x, plainOut, 4);
+    runBothWays(engine->bank, 0, x, out, 4);
+    runBothWays(engine->bank, 1, x, plainOut, 4);
     EXPECT_EQ(memcmp(out, plainOut, sizeof out), 0);
     EXPECT_EQ(u.pendingLength, 0u);
     EXPECT_EQ(u.targetLength, 3001u);  // the request moved into the target
-    plain->targetLength = 3001;
-    expectSameUnit(u, *plain, "equal request");
+    plain.targetLength = 3001;
+    expectSameUnit(u, plain, "equal request");
 }
 
 // The two forms of the loop gain keep their own operand orders: they give
@@ -207,10 +208,10 @@ TEST(LoopGain, EachFormKeepsItsOrderAndBothStayBelowUnity) {
 
 TEST_F(DelayLine, OutOfRangeModulationNeverReadsOutsideTheRing) {
     setSteadyUnit(u, 3, 3000);
-    for (float& s : u.ring) s = 1.0f;
+    for (float& s : engine->bank.rings[0].samples) s = 1.0f;
     // What lies beyond the ring is poison: a stray read shows in the output.
     for (uint64_t k = 1; k < kMaxUnits; ++k)
-        for (float& s : engine->bank.units[k].ring) s = NAN;
+        for (float& s : engine->bank.rings[k].samples) s = NAN;
     const float depths[] = {-1.0e6f, 5.0e4f, 1.0e5f, INFINITY, NAN};
     const float steps[] = {-0.5f, 1.0e30f, -INFINITY, NAN};
     float x[kMaxKernelBlock] = {}, out[kMaxKernelBlock];
@@ -219,7 +220,7 @@ TEST_F(DelayLine, OutOfRangeModulationNeverReadsOutsideTheRing) {
             u.modDepth = depth;
             u.lfoIncrement = step;
             u.lfoPhase = 0.0f;
-            runBothWays(u, x, out, kMaxKernelBlock);
+            runBothWays(engine->bank, 0, x, out, kMaxKernelBlock);
             for (uint32_t j = 0; j < kMaxKernelBlock; ++j) ASSERT_TRUE(isfinite(out[j])) << depth << " " << step;
             EXPECT_LT(u.writeIndex, kUnitRingLength);
         }
@@ -228,7 +229,7 @@ TEST_F(DelayLine, OutOfRangeModulationNeverReadsOutsideTheRing) {
     u.modDepth = 0.0f;
     u.lfoIncrement = 0.0f;
     u.lfoPhase = 0.0f;
-    for (float& s : u.ring) s = NAN;
-    runBothWays(u, x, out, kMaxKernelBlock);
+    for (float& s : engine->bank.rings[0].samples) s = NAN;
+    runBothWays(engine->bank, 0, x, out, kMaxKernelBlock);
     EXPECT_TRUE(isnan(out[0]));
 }

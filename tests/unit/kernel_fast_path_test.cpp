@@ -7,6 +7,7 @@
 #include "kernel_test_bank.h"
 #include "kernels/delay_line.h"
 #include "kernels/unit_kernel.h"
+#include "support/unit_refs.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ void seedBank(UnitBank& bank, std::mt19937& rng) {
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     bank.unitCount = kUnits;
     for (uint64_t k = 0; k < kUnits; ++k) {
-        ChainUnit& u = bank.units[k];
+        UnitRef u = unitRef(bank, k);
         setSteadyUnit(u, rng() % kUnitRingLength, 301 + rng() % 20000);
         u.feedback = 0.5f + 0.45f * unit(rng);
         u.decayMs = 200.0f + 2000.0f * unit(rng);
@@ -32,7 +33,7 @@ void seedBank(UnitBank& bank, std::mt19937& rng) {
         bank.tapOffsetA[k] = rng() % 40000;
         bank.tapOffsetB[k] = rng() % 40000;
         for (auto& set : bank.ladderSets) {
-            LadderRecord& r = set[k];
+            LadderRef r = ladderRef(set, k);
             r.resonance = 3.0f * unit(rng);
             r.pole1 = r.pole2 = r.pole3 = r.pole4 = 0.1f + 0.85f * unit(rng);
         }
@@ -43,7 +44,7 @@ void seedBank(UnitBank& bank, std::mt19937& rng) {
 // glide, and equal to the length), new modulation, another filter type.
 void disturb(UnitBank& bank, std::mt19937& rng, int block) {
     if (rng() % 40 == 0) {
-        ChainUnit& u = bank.units[rng() % kUnits];
+        UnitRef u = unitRef(bank, rng() % kUnits);
         const int64_t step = (int64_t)(rng() % 3000) - 1500;
         int64_t target = (int64_t)u.length + step;
         if (rng() % 5 == 0) target = (int64_t)u.length;
@@ -52,7 +53,7 @@ void disturb(UnitBank& bank, std::mt19937& rng, int block) {
         u.pendingLength = (uint64_t)target;
     }
     if (rng() % 150 == 0) {
-        ChainUnit& u = bank.units[rng() % kUnits];
+        UnitRef u = unitRef(bank, rng() % kUnits);
         u.modDepth = kDepths[rng() % 5];
         u.lfoIncrement = kSteps[rng() % 8];
     }
@@ -77,13 +78,13 @@ TEST(DelayLineFastPath, AgreesWithTheFullProcedureOverLongRuns) {
     };
     const auto inspect = [&](const UnitBank& bank, const BlockShape& shape) {
         for (uint64_t k = 0; k < kUnits; ++k) {
-            if (wasGliding[k] && !bank.units[k].gliding) ++glidesEnded;
-            if (delayLineIsQuiet(bank.units[k], shape.n)) {
+            if (wasGliding[k] && !bank.units.gliding[k]) ++glidesEnded;
+            if (delayLineIsQuiet(bank.units, k, shape.n)) {
                 ++quiet;
             } else {
                 ++eventful;
             }
-            wasGliding[k] = bank.units[k].gliding;
+            wasGliding[k] = bank.units.gliding[k];
         }
     };
     runAgainstOracle(*fast, *full, KernelPath::Scalar, 5000, rng, disturb, shapeOf, inspect);
@@ -99,7 +100,7 @@ TEST(DelayLineFastPath, QuietBlocksNeverReachAWrapOrTheRingEnd) {
     // at the edges of the quiet test, with the float arithmetic of the loop.
     EngineFloatModeScope mode;
     EnginePtr engine = makeEngine();
-    ChainUnit& u = engine->bank.units[0];
+    UnitRef u = unitRef(engine->bank, 0);
     setSteadyUnit(u, 1000, 5000);
     std::mt19937 rng(99);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -114,7 +115,7 @@ TEST(DelayLineFastPath, QuietBlocksNeverReachAWrapOrTheRingEnd) {
         u.modDepth = (rng() % 3 == 0) ? 300.0f : unit(rng) * 300.0f;
         u.readSpeed = 1.0f;
         u.readPhase = 32000.0f - (float)n - 2.0f * u.modDepth - 4.0f * unit(rng);
-        if (!delayLineIsQuiet(u, n)) continue;
+        if (!delayLineIsQuiet(engine->bank.units, 0, n)) continue;
         ++admitted;
         float p = u.lfoPhase, rp = u.readPhase;
         for (uint32_t j = 0; j < n; ++j) {
@@ -132,29 +133,28 @@ TEST(DelayLineFastPath, QuietBlocksNeverReachAWrapOrTheRingEnd) {
 
 TEST(DelayLineFastPath, QuietTestAdmitsOrdinaryBlocksAndRefusesEvents) {
     EnginePtr engine = makeEngine();
-    ChainUnit& u = engine->bank.units[0];
+    UnitRef u = unitRef(engine->bank, 0);
     setSteadyUnit(u, 1000, 5000);
     u.modDepth = 300.0f;
     u.lfoIncrement = 0.0004166f;
-    EXPECT_TRUE(delayLineIsQuiet(u, kBlockLength));
-    EXPECT_TRUE(delayLineIsQuiet(u, kMaxKernelBlock));
+    EXPECT_TRUE(delayLineIsQuiet(engine->bank.units, 0, kBlockLength));
+    EXPECT_TRUE(delayLineIsQuiet(engine->bank.units, 0, kMaxKernelBlock));
 
-    ChainUnit& v = engine->bank.units[1];
-    const auto refused = [&](void (*change)(ChainUnit&), uint32_t n) {
-        memcpy(&v, &u, sizeof u);
-        change(v);
-        return !delayLineIsQuiet(v, n);
+    const auto refused = [&](void (*change)(UnitRef), uint32_t n) {
+        copyUnit(engine->bank, 0, engine->bank, 1);
+        change(unitRef(engine->bank, 1));
+        return !delayLineIsQuiet(engine->bank.units, 1, n);
     };
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.pendingLength = 700; }, 1));
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.gliding = true; }, 1));
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.writeIndex = 4; }, 1));  // guard copy
-    EXPECT_FALSE(refused([](ChainUnit& c) { c.writeIndex = 5; }, 1));
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.writeIndex = 31999 - 15; }, 16));  // wraps after the block's last write
-    EXPECT_FALSE(refused([](ChainUnit& c) { c.writeIndex = 31999 - 16; }, 16));
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.lfoPhase = 1.0f - 16.0f * c.lfoIncrement; }, 16));
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.readPhase = 31500.0f; }, 16));  // the deep read wraps
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.modDepth = -1.0f; }, 16));
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.modDepth = NAN; }, 16));
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.lfoIncrement = -1.0e-3f; }, 16));
-    EXPECT_TRUE(refused([](ChainUnit& c) { c.lfoIncrement = NAN; }, 16));
+    EXPECT_TRUE(refused([](UnitRef c) { c.pendingLength = 700; }, 1));
+    EXPECT_TRUE(refused([](UnitRef c) { c.gliding = true; }, 1));
+    EXPECT_TRUE(refused([](UnitRef c) { c.writeIndex = 4; }, 1));  // guard copy
+    EXPECT_FALSE(refused([](UnitRef c) { c.writeIndex = 5; }, 1));
+    EXPECT_TRUE(refused([](UnitRef c) { c.writeIndex = 31999 - 15; }, 16));  // wraps after the block's last write
+    EXPECT_FALSE(refused([](UnitRef c) { c.writeIndex = 31999 - 16; }, 16));
+    EXPECT_TRUE(refused([](UnitRef c) { c.lfoPhase = 1.0f - 16.0f * c.lfoIncrement; }, 16));
+    EXPECT_TRUE(refused([](UnitRef c) { c.readPhase = 31500.0f; }, 16));  // the deep read wraps
+    EXPECT_TRUE(refused([](UnitRef c) { c.modDepth = -1.0f; }, 16));
+    EXPECT_TRUE(refused([](UnitRef c) { c.modDepth = NAN; }, 16));
+    EXPECT_TRUE(refused([](UnitRef c) { c.lfoIncrement = -1.0e-3f; }, 16));
+    EXPECT_TRUE(refused([](UnitRef c) { c.lfoIncrement = NAN; }, 16));
 }

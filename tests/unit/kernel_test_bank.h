@@ -12,6 +12,7 @@
 #include "engine/engine_state.h"
 #include "kernels/unit_kernel.h"
 #include "shell/float_mode.h"
+#include "support/unit_refs.h"
 
 using EnginePtr = std::unique_ptr<EngineState, void (*)(EngineState*)>;
 
@@ -38,7 +39,7 @@ inline uint32_t bitsOf(float v) {
 
 // A unit in steady state whose loop measures `length` samples (the next
 // write position minus the read position), without modulation or feedback.
-inline void setSteadyUnit(ChainUnit& u, uint64_t writeIndex, uint64_t length) {
+inline void setSteadyUnit(UnitRef u, uint64_t writeIndex, uint64_t length) {
     u.writeIndex = writeIndex;
     u.length = length;
     u.readPhase = (float)((writeIndex + 1 + kUnitRingLength - length) % kUnitRingLength);
@@ -53,8 +54,24 @@ inline void setSteadyUnit(ChainUnit& u, uint64_t writeIndex, uint64_t length) {
     u.dcState = 0.0f;
 }
 
+// Every field of unit `from` in one bank, its ring, gain, taps and filters,
+// copied to unit `to` of another (or the same) bank.
+inline void copyUnit(const UnitBank& source, uint64_t from, UnitBank& bank, uint64_t to) {
+    const UnitRef a = unitRef(source, from), b = unitRef(bank, to);
+    b.sampleRate = a.sampleRate, b.feedback = a.feedback, b.readPhase = a.readPhase, b.writeIndex = a.writeIndex;
+    b.decayMs = a.decayMs, b.length = a.length, b.targetLength = a.targetLength, b.pendingLength = a.pendingLength;
+    b.gliding = a.gliding, b.readSpeed = a.readSpeed, b.ringGain = a.ringGain, b.modDepth = a.modDepth;
+    b.lfoIncrement = a.lfoIncrement, b.lfoPhase = a.lfoPhase, b.dcState = a.dcState;
+    bank.units.ringLeftToClear[to] = source.units.ringLeftToClear[from];
+    bank.rings[to] = source.rings[from];
+    bank.unitInputGain[to] = source.unitInputGain[from];
+    bank.tapOffsetA[to] = source.tapOffsetA[from];
+    bank.tapOffsetB[to] = source.tapOffsetB[from];
+    for (size_t s = 0; s < kLadderSetCount; ++s) storeLadderValues(bank.ladderSets[s], to, ladderValues(source.ladderSets[s], from));
+}
+
 // Every field and every ring entry, bit for bit.
-inline void expectSameUnit(const ChainUnit& a, const ChainUnit& b, const char* where) {
+inline void expectSameUnit(const UnitRef a, const UnitRef b, const char* where) {
     EXPECT_EQ(bitsOf(a.sampleRate), bitsOf(b.sampleRate)) << where;
     EXPECT_EQ(bitsOf(a.feedback), bitsOf(b.feedback)) << where;
     EXPECT_EQ(bitsOf(a.readPhase), bitsOf(b.readPhase)) << where;
@@ -70,7 +87,7 @@ inline void expectSameUnit(const ChainUnit& a, const ChainUnit& b, const char* w
     EXPECT_EQ(bitsOf(a.lfoIncrement), bitsOf(b.lfoIncrement)) << where;
     EXPECT_EQ(bitsOf(a.lfoPhase), bitsOf(b.lfoPhase)) << where;
     EXPECT_EQ(bitsOf(a.dcState), bitsOf(b.dcState)) << where;
-    EXPECT_EQ(memcmp(a.ring, b.ring, sizeof a.ring), 0) << where;
+    EXPECT_EQ(memcmp(a.ring, b.ring, kUnitRingStorage * sizeof(float)), 0) << where;
 }
 
 // One block's shape: n samples through the units first, first + stride, ...
@@ -112,6 +129,6 @@ void runAgainstOracle(EngineState& fast, EngineState& oracle, KernelPath path, i
             ASSERT_EQ(bitsOf(fastRight[j]), bitsOf(right[j])) << "block " << block << " sample " << j;
         }
     }
-    for (uint64_t k = 0; k < kMaxUnits; ++k) expectSameUnit(fast.bank.units[k], oracle.bank.units[k], "after the run");
+    for (uint64_t k = 0; k < kMaxUnits; ++k) expectSameUnit(unitRef(fast.bank, k), unitRef(oracle.bank, k), "after the run");
     EXPECT_EQ(memcmp(fast.bank.ladderSets, oracle.bank.ladderSets, sizeof fast.bank.ladderSets), 0);
 }

@@ -7,6 +7,7 @@
 #include "kernel_test_bank.h"
 #include "kernels/unit_kernel.h"
 #include "kernels/unit_kernel.h"
+#include "support/unit_refs.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ constexpr uint32_t kN = 16;
 void seedUnit(UnitBank& bank, uint64_t k, uint32_t seed) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-    ChainUnit& u = bank.units[k];
+    UnitRef u = unitRef(bank, k);
     setSteadyUnit(u, 1000 + 37 * k, 700 + 11 * k);
     for (uint64_t i = 0; i < kUnitRingLength; ++i) u.ring[i] = sample(rng);
     for (uint64_t i = 0; i < kUnitGuardEntries; ++i) u.ring[kUnitRingLength + i] = u.ring[i];
@@ -27,14 +28,6 @@ void seedUnit(UnitBank& bank, uint64_t k, uint32_t seed) {
     bank.unitInputGain[k] = 0.5f + 0.01f * (float)k;
     bank.tapOffsetA[k] = 300 + k;
     bank.tapOffsetB[k] = 500 + 3 * k;
-}
-
-void copyUnit(UnitBank& bank, uint64_t from, uint64_t to) {
-    memcpy(&bank.units[to], &bank.units[from], sizeof(ChainUnit));
-    bank.unitInputGain[to] = bank.unitInputGain[from];
-    bank.tapOffsetA[to] = bank.tapOffsetA[from];
-    bank.tapOffsetB[to] = bank.tapOffsetB[from];
-    for (auto& set : bank.ladderSets) set[to] = set[from];
 }
 
 struct Block {
@@ -59,7 +52,7 @@ TEST(UnitKernel, IdenticalUnitsCancelInPairsAndAnOddCountLeavesOne) {
     UnitBank& bank = engine->bank;
     bank.filterType = FilterHighPass3;
     seedUnit(bank, 0, 1);
-    for (uint64_t k = 1; k < 4; ++k) copyUnit(bank, 0, k);
+    for (uint64_t k = 1; k < 4; ++k) copyUnit(bank, 0, bank, k);
     EnginePtr single = cloneEngine(*engine);
 
     Block two = noiseBlock(9), three = noiseBlock(9), one = noiseBlock(9);
@@ -79,7 +72,7 @@ TEST(UnitKernel, EachCallRestartsTheSignAndScalesByTheWholeBank) {
     EnginePtr engine = makeEngine();
     UnitBank& bank = engine->bank;
     seedUnit(bank, 0, 2);
-    copyUnit(bank, 0, 21);
+    copyUnit(bank, 0, bank, 21);
     bank.unitCount = 4;  // scale 1
     EnginePtr upper = cloneEngine(*engine);
     upper->bank.unitCount = 40;  // scale 1/9
@@ -111,11 +104,11 @@ TEST(AlternateUnitKernel, VisitsEverySecondUnitWithAlternatingSigns) {
     UnitBank& bank = engine->bank;
     bank.filterType = FilterBandPass4;
     for (uint64_t k = 0; k < 6; ++k) seedUnit(bank, k, 50 + (uint32_t)k);
-    copyUnit(bank, 0, 2);
-    copyUnit(bank, 0, 4);
+    copyUnit(bank, 0, bank, 2);
+    copyUnit(bank, 0, bank, 4);
     EnginePtr reference = cloneEngine(*engine);
     uint64_t startIndex[7];
-    for (uint64_t k = 0; k < 7; ++k) startIndex[k] = bank.units[k].writeIndex;
+    for (uint64_t k = 0; k < 7; ++k) startIndex[k] = bank.units.writeIndex[k];
 
     // Units 0, 2, 4 with signs +, -, +: identical units leave one of them.
     Block even = noiseBlock(8), one = noiseBlock(8);
@@ -123,13 +116,13 @@ TEST(AlternateUnitKernel, VisitsEverySecondUnitWithAlternatingSigns) {
     processUnits(reference->bank, 0, 1, one.in, one.left, one.right, kN);
     EXPECT_TRUE(sameBits(even.left, one.left, kN));
     EXPECT_TRUE(sameBits(even.right, one.right, kN));
-    for (uint64_t k : {1u, 3u, 5u}) expectSameUnit(bank.units[k], reference->bank.units[k], "skipped unit");
+    for (uint64_t k : {1u, 3u, 5u}) expectSameUnit(unitRef(bank, k), unitRef(reference->bank, k), "skipped unit");
 
     // first = 1 then visits 1, 3, 5 once each; units above end stay put.
     Block odd = noiseBlock(8);
     processAlternateUnits(bank, 1, 6, odd.in, odd.left, odd.right, kN);
-    for (uint64_t k = 0; k < 6; ++k) EXPECT_EQ(bank.units[k].writeIndex, startIndex[k] + kN) << k;
-    EXPECT_EQ(bank.units[6].writeIndex, startIndex[6]);
+    for (uint64_t k = 0; k < 6; ++k) EXPECT_EQ(bank.units.writeIndex[k], startIndex[k] + kN) << k;
+    EXPECT_EQ(bank.units.writeIndex[6], startIndex[6]);
 }
 
 TEST(UnitKernel, EmptyRangeWritesZerosAndEmptyBlockWritesNothing) {
@@ -180,7 +173,7 @@ TEST(UnitKernel, SharedBuffersGiveTheResultsOfSeparateOnes) {
     Block alt = noiseBlock(5);
     processAlternateUnits(e5->bank, 0, 5, alt.in, alt.left, alt.right, kN);
     EXPECT_TRUE(sameBits(inRight.in, alt.right, kN));
-    expectSameUnit(e4->bank.units[2], e5->bank.units[2], "aliased input");
+    expectSameUnit(unitRef(e4->bank, 2), unitRef(e5->bank, 2), "aliased input");
 }
 
 TEST(UnitKernel, TapsReadTheValuesWrittenTheirOffsetEarlier) {
@@ -189,7 +182,7 @@ TEST(UnitKernel, TapsReadTheValuesWrittenTheirOffsetEarlier) {
     UnitBank& setup = pristine->bank;
     setup.unitCount = 1;  // scale 1
     setup.filterType = static_cast<FilterType>(7);  // no filter: the loop receives input * gain as it is
-    ChainUnit& s = setup.units[0];
+    UnitRef s = unitRef(setup, 0);
     setSteadyUnit(s, 31990, 20000);
     for (uint64_t i = 0; i < kUnitRingLength; ++i) s.ring[i] = (float)i;
     for (uint64_t i = 11900; i < 12100; ++i) s.ring[i] = 0.0f;  // the main read hears silence
@@ -201,7 +194,7 @@ TEST(UnitKernel, TapsReadTheValuesWrittenTheirOffsetEarlier) {
     for (uint64_t far : {(uint64_t)1000000000000u, (uint64_t)63993u, (uint64_t)UINT64_MAX}) {
         EnginePtr engine = cloneEngine(*pristine);
         UnitBank& bank = engine->bank;
-        ChainUnit& u = bank.units[0];
+        UnitRef u = unitRef(bank, 0);
         bank.tapOffsetB[0] = far;
         Block b = noiseBlock(12);
         float in[kN];

@@ -5,12 +5,13 @@
 
 #include "kernel_test_bank.h"
 #include "kernels/ladder_filter.h"
+#include "support/unit_refs.h"
 
 namespace {
 
 // Straight transcription of the ladder, sample by sample on the record's
 // own fields; stage 2 in its plain form except in set 0.
-void referenceLadder(LadderRecord& r, int set, int type, float* x, uint32_t n) {
+void referenceLadder(LadderValues& r, int set, int type, float* x, uint32_t n) {
     const float a = 1.0f + r.resonance * r.inputCompensation;
     const float b = r.resonance * r.feedbackScale;
     for (uint32_t j = 0; j < n; ++j) {
@@ -43,7 +44,7 @@ void referenceLadder(LadderRecord& r, int set, int type, float* x, uint32_t n) {
 void fillRecords(UnitBank& bank, uint64_t unit, std::mt19937& rng, bool defaultScales) {
     std::uniform_real_distribution<float> pole(0.05f, 0.98f), state(-0.5f, 0.5f), res(0.0f, 3.5f);
     for (auto& set : bank.ladderSets) {
-        LadderRecord& r = set[unit];
+        LadderRef r = ladderRef(set, unit);
         r.resonance = res(rng);
         r.inputCompensation = defaultScales ? 0.0f : state(rng);
         r.feedbackScale = defaultScales ? 1.0f : 1.0f + state(rng);
@@ -58,7 +59,7 @@ void fillNoise(float* x, uint32_t n, std::mt19937& rng) {
     for (uint32_t j = 0; j < n; ++j) x[j] = dist(rng);
 }
 
-bool sameRecord(const LadderRecord& a, const LadderRecord& b) { return memcmp(&a, &b, sizeof a) == 0; }
+bool sameRecord(const LadderValues& a, const LadderValues& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
 // The set each single-set type runs on (type 3 runs sets 0 and 1).
 int setOfType(int type) { return type <= 2 ? type - 1 : type - 2; }
@@ -75,7 +76,7 @@ TEST(LadderFilter, EachTypeMatchesTheLadderTranscriptionBitForBit) {
             const uint64_t unit = 13;
             fillRecords(bank, unit, rng, defaultScales);
             bank.filterType = static_cast<FilterType>(type);
-            LadderRecord expected = bank.ladderSets[setOfType(type)][unit];
+            LadderValues expected = ladderValues(bank.ladderSets[setOfType(type)], unit);
             float x[kMaxKernelBlock], want[kMaxKernelBlock];
             for (int block = 0; block < 20; ++block) {
                 const uint32_t n = 1 + (uint32_t)(rng() % kMaxKernelBlock);
@@ -84,7 +85,7 @@ TEST(LadderFilter, EachTypeMatchesTheLadderTranscriptionBitForBit) {
                 referenceLadder(expected, setOfType(type), type, want, n);
                 filterUnitInput(bank, unit, x, n);
                 for (uint32_t j = 0; j < n; ++j) ASSERT_EQ(bitsOf(x[j]), bitsOf(want[j])) << type << " " << j;
-                ASSERT_TRUE(sameRecord(bank.ladderSets[setOfType(type)][unit], expected)) << type;
+                ASSERT_TRUE(sameRecord(ladderValues(bank.ladderSets[setOfType(type)], unit), expected)) << type;
             }
         }
     }
@@ -98,25 +99,25 @@ TEST(LadderFilter, TypesOneToSixAdvanceOnlyTheirSetsAndEndWithLastOutputEqualToS
     const uint64_t unit = 4;
     for (int type = 1; type <= 6; ++type) {
         fillRecords(bank, unit, rng, true);
-        for (auto& set : bank.ladderSets) set[unit].lastOutput = 0.3f;  // differs from state4 before the block
-        LadderRecord before[kLadderSetCount];
-        for (size_t s = 0; s < kLadderSetCount; ++s) before[s] = bank.ladderSets[s][unit];
+        for (auto& set : bank.ladderSets) set.lastOutput[unit] = 0.3f;  // differs from state4 before the block
+        LadderValues before[kLadderSetCount];
+        for (size_t s = 0; s < kLadderSetCount; ++s) before[s] = ladderValues(bank.ladderSets[s], unit);
         bank.filterType = static_cast<FilterType>(type);
         float x[40];
         fillNoise(x, 40, rng);
         filterUnitInput(bank, unit, x, 40);
         for (size_t s = 0; s < kLadderSetCount; ++s) {
-            const LadderRecord& r = bank.ladderSets[s][unit];
+            const LadderRef r = ladderRef(bank.ladderSets[s], unit);
             const bool used = type == 3 ? s <= 1 : (int)s == setOfType(type);
             if (used) {
                 EXPECT_EQ(bitsOf(r.lastOutput), bitsOf(r.state4)) << type << " set " << s;
-                EXPECT_FALSE(sameRecord(r, before[s])) << type << " set " << s;
+                EXPECT_FALSE(sameRecord(ladderValues(bank.ladderSets[s], unit), before[s])) << type << " set " << s;
             } else {
-                EXPECT_TRUE(sameRecord(r, before[s])) << type << " set " << s;
+                EXPECT_TRUE(sameRecord(ladderValues(bank.ladderSets[s], unit), before[s])) << type << " set " << s;
             }
         }
         // Neighbouring units' records belong to other units and stay put.
-        EXPECT_EQ(bank.ladderSets[0][unit + 1].state1, 0.0f);
+        EXPECT_EQ(bank.ladderSets[0].state1[unit + 1], 0.0f);
     }
 }
 
@@ -139,7 +140,7 @@ TEST(LadderFilter, TypeThreeIsTypeOneThenTypeTwoOverTheWholeBlock) {
 
     EXPECT_EQ(memcmp(xa, xb, sizeof xa), 0);
     for (size_t s = 0; s < kLadderSetCount; ++s)
-        EXPECT_TRUE(sameRecord(a->bank.ladderSets[s][9], b->bank.ladderSets[s][9])) << s;
+        EXPECT_TRUE(sameRecord(ladderValues(a->bank.ladderSets[s], 9), ladderValues(b->bank.ladderSets[s], 9))) << s;
 }
 
 TEST(LadderFilter, TypeZeroScalesOtherValuesPassAndNeitherTouchesARecord) {
@@ -185,8 +186,8 @@ TEST(LadderFilter, FourPoleImpulseStartsAtTheProductOfTheStageGains) {
     // Dyadic poles keep every step exact; cutoff-like poles agree closely.
     const float poles[2][4] = {{0.5f, 0.25f, 0.75f, 0.125f}, {0.2700908f, 0.3124829f, 0.6f, 0.9869955f}};
     for (const auto& p : poles) {
-        LadderRecord& r = bank.ladderSets[2][0];
-        r = LadderRecord{};
+        storeLadderValues(bank.ladderSets[2], 0, LadderValues{});
+        LadderRef r = ladderRef(bank.ladderSets[2], 0);
         r.feedbackScale = 1.0f;
         r.pole1 = p[0], r.pole2 = p[1], r.pole3 = p[2], r.pole4 = p[3];
         float x[3] = {1.0f, 0.0f, 0.0f};
@@ -207,7 +208,7 @@ TEST(LadderFilter, SteadyDirectCurrentReachesEachTypesGainWithoutResonance) {
     EngineFloatModeScope mode;
     EnginePtr engine = makeEngine();
     UnitBank& bank = engine->bank;
-    for (auto& set : bank.ladderSets) set[0].pole1 = set[0].pole2 = set[0].pole3 = set[0].pole4 = 0.5f;
+    for (auto& set : bank.ladderSets) set.pole1[0] = set.pole2[0] = set.pole3[0] = set.pole4[0] = 0.5f;
     const float settled[7] = {0.25f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.25f};
     for (int type = 0; type <= 6; ++type) {
         bank.filterType = static_cast<FilterType>(type);

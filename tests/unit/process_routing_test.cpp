@@ -8,6 +8,7 @@
 #include "kernels/unit_kernel.h"
 #include "process/output_mix.h"
 #include "process/routing.h"
+#include "support/unit_refs.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ void ringingBank(UnitBank& bank, uint64_t unitCount, int32_t mode) {
     bank.routingMode = static_cast<RoutingMode>(mode);
     bank.filterType = static_cast<FilterType>(7);  // no input filter
     for (uint64_t u = 0; u < unitCount; ++u) {
-        ChainUnit& unit = bank.units[u];
+        UnitRef unit = unitRef(bank, u);
         unit.feedback = 0.6f;
         unit.modDepth = 0.0f;
         unit.lfoIncrement = 0.0f;
@@ -141,7 +142,7 @@ TEST(Routing, UnknownModeBypassesTheBankOnBothChannels) {
     ringingBank(engine.bank, 4, 0);
     for (int32_t mode : {3, -1, 1000}) {
         engine.bank.routingMode = static_cast<RoutingMode>(mode);
-        const ChainUnit before = engine.bank.units[0];
+        const uint64_t writeBefore = engine.bank.units.writeIndex[0];
         float left[kBlockLength], right[kBlockLength];
         for (uint32_t k = 0; k < kBlockLength; ++k) {
             left[k] = signalAt(k);
@@ -152,7 +153,7 @@ TEST(Routing, UnknownModeBypassesTheBankOnBothChannels) {
             EXPECT_EQ(left[k], signalAt(k)) << mode;
             EXPECT_EQ(right[k], signalAt(k)) << mode;
         }
-        EXPECT_EQ(engine.bank.units[0].writeIndex, before.writeIndex) << mode;
+        EXPECT_EQ(engine.bank.units.writeIndex[0], writeBefore) << mode;
     }
 }
 

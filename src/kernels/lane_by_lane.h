@@ -1,0 +1,32 @@
+// Loads of a few per-unit fields into lanes, one lane at a time, for the
+// cases an instruction set has no vector form for (64-bit fields and flags,
+// at a stride of two). Lane i takes the field at p[i * stride]. Internal
+// linkage: the vector translation units include this after enabling wider
+// instruction sets.
+#pragma once
+
+#include <stdint.h>
+
+namespace {
+
+// The low words of W 64-bit fields into words; returns the lanes whose
+// value is 2^31 or more.
+template <uint32_t W>
+inline uint32_t lowWordsByLane(const uint64_t* p, uint32_t stride, int32_t* words) {
+    uint32_t wide = 0;
+    for (uint32_t i = 0; i < W; ++i) {
+        words[i] = (int32_t)(uint32_t)p[i * stride];
+        wide |= (p[i * stride] > INT32_MAX ? 1u : 0u) << i;
+    }
+    return wide;
+}
+
+// One bit per lane whose field is not zero.
+template <uint32_t W, class T>
+inline uint32_t nonZeroByLane(const T* p, uint32_t stride) {
+    uint32_t m = 0;
+    for (uint32_t i = 0; i < W; ++i) m |= (p[i * stride] != 0 ? 1u : 0u) << i;
+    return m;
+}
+
+}  // namespace
