@@ -18,25 +18,27 @@ const KernelPath kAllPaths[] = {KernelPath::Oracle, KernelPath::Scalar, KernelPa
 KernelPathChoice loadTimeChoice = {KernelPath::Scalar, nullptr, true};
 KernelPath activePath = KernelPath::Scalar;
 
-// Chosen when the library loads, so that run never asks the CPU: the path
-// ZT_KERNEL_PATH names when this CPU has it, else the fastest it has.
-__attribute__((constructor)) void chooseKernelPath() {
-    loadTimeChoice.path = fastestSupportedPath();
-    const char* requested = getenv(kKernelPathVariable);
-    if (requested != nullptr && requested[0] != '\0') {
-        loadTimeChoice.requested = requested;
-        loadTimeChoice.honoured = false;
-        for (KernelPath path : kAllPaths) {
-            if (strcmp(requested, kernelPathName(path)) == 0 && kernelPathSupported(path)) {
-                loadTimeChoice.path = path;
-                loadTimeChoice.honoured = true;
-            }
-        }
-    }
+// Chosen when the library loads, so that run never asks the CPU.
+__attribute__((constructor)) void chooseKernelPathAtLoad() {
+    loadTimeChoice = chooseKernelPath(getenv(kKernelPathVariable));
     activePath = loadTimeChoice.path;
 }
 
 }  // namespace
+
+KernelPathChoice chooseKernelPath(const char* requested) {
+    KernelPathChoice choice = {fastestSupportedPath(), nullptr, true};
+    if (requested == nullptr || requested[0] == '\0') return choice;
+    choice.requested = requested;
+    choice.honoured = false;
+    for (KernelPath path : kAllPaths) {
+        if (strcmp(requested, kernelPathName(path)) == 0 && kernelPathSupported(path)) {
+            choice.path = path;
+            choice.honoured = true;
+        }
+    }
+    return choice;
+}
 
 bool kernelPathSupported(KernelPath path) {
     switch (path) {

@@ -36,6 +36,10 @@ struct KernelPathChoice {
 };
 KernelPathChoice kernelPathChoice();
 
+// The choice for a value of the variable (null when unset): the path it
+// names when this CPU has it, else the fastest supported one.
+KernelPathChoice chooseKernelPath(const char* requested);
+
 // The path processUnits and processAlternateUnits take: the load-time
 // choice, unless overridden.
 KernelPath activeKernelPath();

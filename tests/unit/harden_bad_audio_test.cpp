@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "process/signal_guard.h"
 #include "support/plugin_rig.h"
 #include "unit/harden_engine_scan.h"
 #include "support/unit_refs.h"
@@ -126,3 +127,38 @@ TEST(HardenBadAudio, PoisonedStateIsClearedWhereverItSits) {
 }
 
 }  // namespace
+
+// After a whole bank overflows, no block pays for clearing every ring: each
+// block clears at most kRingEntriesClearedPerBlock entries, the silenced
+// units give nothing and keep their place meanwhile, and once their rings
+// are clear they run again.
+TEST(HardenBadAudio, RingsOfSilencedUnitsAreClearedAFewEntriesPerBlock) {
+    PluginRig rig;
+    use(rig, Setting{0, 0.0f, 0, 1});
+    rig.controls[PortUnitCount] = 70.0f;
+    rig.render(noise(4096, 0.3f, 4), 256);
+    UnitBank& bank = rig.instance->engine->bank;
+    for (uint64_t u = 0; u < kMaxUnits; ++u)
+        for (float& s : bank.rings[u].samples) s = NAN;
+    rig.render(std::vector<float>(16, 0.3f), 16);  // reads a NaN: every unit is silenced
+    ASSERT_EQ(bank.unitsClearing, kMaxUnits);
+    const uint64_t writeBefore = bank.units.writeIndex[69];
+    size_t blocks = 0;
+    size_t nonFiniteBefore = tallyEngineState(*rig.instance->engine).nonFinite;
+    while (bank.unitsClearing > 0 && blocks < 1000) {
+        rig.render(noise(16, 0.3f, (uint32_t)blocks), 16);
+        const size_t nonFinite = tallyEngineState(*rig.instance->engine).nonFinite;
+        EXPECT_LE(nonFiniteBefore - nonFinite, kRingEntriesClearedPerBlock) << blocks;
+        nonFiniteBefore = nonFinite;
+        ++blocks;
+        if (bank.unitsClearing > 0) {
+            EXPECT_EQ(bank.units.writeIndex[69], writeBefore) << "a silenced unit stays put";
+        }
+    }
+    EXPECT_EQ(blocks, (kMaxUnits * kUnitRingStorage + kRingEntriesClearedPerBlock - 1) / kRingEntriesClearedPerBlock);
+    EXPECT_EQ(tallyEngineState(*rig.instance->engine).nonFinite, 0u);
+    EXPECT_EQ(tallySamples(rig.left).nonFinite + tallySamples(rig.right).nonFinite, 0u);
+    // The last unit runs again from the block that cleared the end of its ring.
+    rig.render(std::vector<float>(256, 0.3f), 256);
+    EXPECT_EQ(bank.units.writeIndex[69], (writeBefore + 16 + 256) % kUnitRingLength);
+}

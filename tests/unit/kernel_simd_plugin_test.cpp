@@ -153,3 +153,29 @@ TEST(KernelSimdPlugin, OverrideIsProcessWideAndClears) {
     EXPECT_EQ(chosen, KernelPath::Scalar);
 #endif
 }
+
+// What ZT_KERNEL_PATH's value chooses: the path it names when the CPU has
+// it, else (an unknown name, a path the CPU lacks, nothing) the fastest.
+TEST(KernelSimdPlugin, EnvironmentChoosesANamedPathTheCpuHas) {
+    const KernelPath fastest = chooseKernelPath(nullptr).path;
+    struct Case {
+        const char* value;
+        KernelPath want;
+        bool honoured;
+    };
+    const bool avx512 = kernelPathSupported(KernelPath::Avx512);
+    const Case cases[] = {
+        {nullptr, fastest, true},
+        {"", fastest, true},
+        {"oracle", KernelPath::Oracle, true},
+        {"scalar", KernelPath::Scalar, true},
+        {"avx512", avx512 ? KernelPath::Avx512 : fastest, avx512},
+        {"AVX2", fastest, false},  // names are lower case
+        {"gpu", fastest, false},
+    };
+    for (const Case& c : cases) {
+        const KernelPathChoice choice = chooseKernelPath(c.value);
+        EXPECT_EQ(choice.path, c.want) << (c.value ? c.value : "(unset)");
+        EXPECT_EQ(choice.honoured, c.honoured) << (c.value ? c.value : "(unset)");
+    }
+}
