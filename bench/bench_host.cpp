@@ -121,6 +121,30 @@ void setHeavyControls(float* c) {
     c[PortStereo] = 1.0f;
 }
 
+void setLargestControls(float* c) {
+    setDefaultControls(c);
+    c[PortUnitCount] = 70.0f;
+    c[PortSizeFirst] = 210.0f;
+    c[PortSizeLast] = 220.0f;
+    c[PortSizeJitter] = 100.0f;
+}
+
+void setLargeControls(float* c) {
+    setDefaultControls(c);
+    c[PortUnitCount] = 70.0f;
+    c[PortSizeFirst] = 150.0f;
+    c[PortSizeLast] = 200.0f;
+}
+
+void setLargeAlternative(float* c) {
+    setLargeControls(c);
+    c[PortUnitCount] = 66.0f;
+    c[PortSizeFirst] = 160.0f;
+    c[PortSizeLast] = 210.0f;
+    c[PortSizeJitter] += 10.0f;
+    c[PortSizeCurve] += 0.2f;
+}
+
 void setTailControls(float* c) {
     setDefaultControls(c);
     c[PortDecayFirst] = 500.0f;

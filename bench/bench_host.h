@@ -51,6 +51,12 @@ void setDefaultControls(float* controls);
 // 70 units, filter type 3, routing 2, diffusion 0.7, every unit modulated,
 // size jitter, stereo.
 void setHeavyControls(float* controls);
+// The largest bank the ranges allow: 70 units of 210 to 220 m, jitter 100.
+void setLargestControls(float* controls);
+// A large bank (70 units, 150 to 200 m), and a second one that differs in
+// every port from 6 to 10, for hosts that automate the size.
+void setLargeControls(float* controls);
+void setLargeAlternative(float* controls);
 // The default settings with shorter decays, for the impulse-and-silence runs.
 void setTailControls(float* controls);
 // The default settings' second state for automation: every control port

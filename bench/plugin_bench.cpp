@@ -10,7 +10,9 @@
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,6 +33,8 @@ const BenchConfig kSteadyConfigs[] = {
     {"light", setLightControls},
     {"default", setDefaultControls},
     {"heavy", setHeavyControls},
+    {"largest", setLargestControls},
+    {"large", setLargeControls},
 };
 
 void countSamples(benchmark::State& state, uint64_t samplesPerIteration) {
@@ -88,6 +92,91 @@ void automationRun(benchmark::State& state, KernelPath path) {
         benchmark::DoNotOptimize(host.left[0]);
     }
     countSamples(state, kCallSize);
+}
+
+// Ports 6 to 10 change on every call between two large banks: every call
+// posts new lengths, so the units glide all the time. Against plugin/large.
+void resizeRun(benchmark::State& state, KernelPath path) {
+    static const BenchConfig config = {"resize", setLargeControls};
+    BenchHost& host = warmHost(config);
+    float settings[2][PortCount] = {};
+    setLargeControls(settings[0]);
+    setLargeAlternative(settings[1]);
+    PathScope scope(path);
+    uint32_t call = 0;
+    for (auto _ : state) {
+        memcpy(host.controls + PortUnitCount, settings[++call % 2] + PortUnitCount,
+               (PortSizeCurve - PortUnitCount + 1) * sizeof(float));
+        fillNoise(host.input, kCallSize);
+        host.run();
+        benchmark::DoNotOptimize(host.left[0]);
+    }
+    countSamples(state, kCallSize);
+}
+
+// The default setting on the fast path in calls of the given size, after
+// one call of `offset` samples that leaves every later call off the block
+// grid (an automation split, a loop point).
+void callSizeRun(benchmark::State& state, uint32_t callSize, uint32_t offset) {
+    float controls[PortCount] = {};
+    setDefaultControls(controls);
+    BenchHost host(controls);
+    host.settle(true);
+    if (offset > 0) host.run(offset);
+    uint64_t samples = 0;
+    for (auto _ : state) {
+        fillNoise(host.input, callSize);
+        host.run(callSize);
+        samples += callSize;
+        benchmark::DoNotOptimize(host.left[0]);
+    }
+    state.counters["ns_per_sample"] =
+        benchmark::Counter((double)samples, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// Calls of 16 samples through a whole bank that overflows: input at the
+// float limit for 40 calls, then noise while the silenced units' rings are
+// cleared. The 99th percentile and the slowest of those calls against the
+// same of as many steady calls (on a busy machine single calls of either
+// kind are interrupted now and then; the percentiles show the work).
+void recoveryRun(benchmark::State& state) {
+    float controls[PortCount] = {};
+    setDefaultControls(controls);
+    controls[PortUnitCount] = 70.0f;
+    controls[PortInputGainFirst] = controls[PortInputGainLast] = 2.0f;
+    BenchHost host(controls);
+    host.settle(true);
+    // This thread's CPU time: a call that other work interrupts costs no
+    // more for it.
+    const auto timeCall = [&]() {
+        timespec start, end;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+        host.run(kBlockLength);
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+        return (double)(end.tv_sec - start.tv_sec) + (double)(end.tv_nsec - start.tv_nsec) * 1e-9;
+    };
+    const auto percentile = [](std::vector<double> v, double p) {
+        std::sort(v.begin(), v.end());
+        return v[(size_t)(p * (double)(v.size() - 1))];
+    };
+    constexpr int kCalls = 600;
+    std::vector<double> steady, recovery;
+    for (auto _ : state) {
+        for (int call = 0; call < kCalls; ++call) {
+            fillNoise(host.input, kBlockLength);
+            steady.push_back(timeCall());
+        }
+        for (int call = 0; call < kCalls; ++call) {
+            if (call < 40) {
+                for (uint32_t k = 0; k < kBlockLength; ++k) host.input[k] = 3.4e38f;
+            } else {
+                fillNoise(host.input, kBlockLength);
+            }
+            recovery.push_back(timeCall());
+        }
+    }
+    state.counters["p99_over_steady_p99"] = percentile(recovery, 0.99) / percentile(steady, 0.99);
+    state.counters["max_over_steady_max"] = percentile(recovery, 1.0) / percentile(steady, 1.0);
 }
 
 // An impulse into a settled, silent instance, then silence: three seconds
@@ -195,6 +284,14 @@ void registerBenchmarks() {
     for (KernelPath path : paths)
         benchmark::RegisterBenchmark((std::string("plugin/automation/") + kernelPathName(path)).c_str(),
                                      automationRun, path);
+    for (KernelPath path : paths)
+        benchmark::RegisterBenchmark((std::string("plugin/resize/") + kernelPathName(path)).c_str(), resizeRun,
+                                     path);
+    benchmark::RegisterBenchmark("calls/256", callSizeRun, 256u, 0u);
+    benchmark::RegisterBenchmark("calls/256-offgrid", callSizeRun, 256u, 7u);
+    benchmark::RegisterBenchmark("calls/100", callSizeRun, 100u, 0u);
+    benchmark::RegisterBenchmark("calls/1", callSizeRun, 1u, 0u);
+    benchmark::RegisterBenchmark("recovery/calls16", recoveryRun)->Iterations(1)->Unit(benchmark::kMillisecond);
     for (KernelPath path : paths) {
         benchmark::RegisterBenchmark((std::string("plugin/attack/") + kernelPathName(path)).c_str(), impulseRun,
                                      false, path)
@@ -233,6 +330,10 @@ public:
             const std::string name = run.run_name.function_name;
             if (!median && medianSeen_.count(name)) continue;
             if (median) medianSeen_[name] = true;
+            for (const char* key : {"p99_over_steady_p99", "max_over_steady_max"}) {
+                const auto found = run.counters.find(key);
+                if (found != run.counters.end()) recovery_[key] = found->second.value;
+            }
             const auto counter = run.counters.find("ns_per_sample");
             if (counter != run.counters.end()) nsPerSample_[name] = counter->second.value * 1e9;
             timeUs_[name] = run.GetAdjustedCPUTime() * (run.time_unit == benchmark::kMicrosecond ? 1.0 : 1e-3);
@@ -248,7 +349,7 @@ public:
         for (KernelPath path : benchPaths())
             if (path != KernelPath::Oracle) printf(" %9s", kernelPathName(path));
         printf(" %13s\n", "oracle/fast");
-        for (const char* setting : {"light", "default", "heavy", "automation", "attack", "tail"}) {
+        for (const char* setting : {"light", "default", "heavy", "largest", "large", "resize", "automation", "attack", "tail"}) {
             const std::string base = std::string("plugin/") + setting + "/";
             if (!nsPerSample_.count(base + "oracle")) continue;
             printf("%-12s %9.1f", setting, nsPerSample_[base + "oracle"]);
@@ -264,6 +365,12 @@ public:
         };
         ratio("automation", "default", "automation / default steady, fast path");
         ratio("tail", "attack", "tail / attack, fast path");
+        ratio("largest", "default", "largest / default, fast path");
+        ratio("resize", "large", "ports 6-10 every call / steady, large banks, fast path");
+        for (const char* calls : {"calls/256-offgrid", "calls/100", "calls/1"})
+            if (nsPerSample_.count(calls) && nsPerSample_.count("calls/256"))
+                printf("%s / calls/256: %.2f\n", calls, nsPerSample_[calls] / nsPerSample_["calls/256"]);
+        for (const auto& entry : recovery_) printf("recovery, 16-sample calls, %s: %.2f\n", entry.first.c_str(), entry.second);
         for (const auto& entry : timeUs_)
             if (entry.first.rfind("controls/", 0) == 0)
                 printf("%-22s %9.2f us per call\n", entry.first.c_str(), entry.second);
@@ -276,6 +383,7 @@ private:
     std::map<std::string, bool> medianSeen_;
     std::map<std::string, double> nsPerSample_;
     std::map<std::string, double> timeUs_;
+    std::map<std::string, double> recovery_;
 };
 
 }  // namespace
