@@ -6,6 +6,10 @@
 // medians and the ratios to ours at its defaults.
 //
 //   zt-peers [--seconds S] [--rounds R] [--call N] [--only TEXT]
+//   zt-peers --memory N [--seconds S]
+//
+// With --memory, N instances of ours at their defaults each run S seconds
+// (default 60) of noise, and the memory they hold resident is printed.
 //
 // Our bundle is the one staged in this build tree (or --bundle DIR); the
 // others are found where lilv looks (LV2_PATH or the system's folders).
@@ -15,6 +19,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -141,6 +146,46 @@ std::unique_ptr<Runner> makeRunner(LilvWorld* world, const LilvPlugin* plugin, c
     return r;
 }
 
+long residentKb() {
+    FILE* statm = fopen("/proc/self/statm", "r");
+    long size = 0, resident = 0;
+    if (statm == nullptr) return 0;
+    if (fscanf(statm, "%ld %ld", &size, &resident) != 2) resident = 0;
+    fclose(statm);
+    return resident * sysconf(_SC_PAGESIZE) / 1024;
+}
+
+double monotonicSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
+}
+
+// N instances of ours: the time instantiate takes and what they hold
+// resident, before and after each has run `seconds` of noise.
+int measureMemory(LilvWorld* world, const LilvPlugin* ours, int count, double seconds, uint32_t callSize,
+                  const LV2_Feature* const* features) {
+    std::vector<float> noise(callSize);
+    for (size_t k = 0; k < noise.size(); ++k) noise[k] = (float)((k * 7919) % 1000) * 0.001f - 0.5f;
+    const long before = residentKb();
+    std::vector<std::unique_ptr<Runner>> runners;
+    const double start = monotonicSeconds();
+    for (int i = 0; i < count; ++i) {
+        runners.push_back(makeRunner(world, ours, "ours", &kOurSettings[0], callSize, features));
+        if (!runners.back()) return 1;
+    }
+    const double instantiate = (monotonicSeconds() - start) / count;
+    const long created = residentKb();
+    for (auto& r : runners)
+        for (double t = 0.0; t < seconds; t += callSize / kRate) r->run(noise.data(), callSize);
+    const long after = residentKb();
+    printf("%d instance(s) of ours at the defaults: instantiate %.2f ms each; resident %.2f MB each after\n"
+           "instantiate, %.2f MB each (%.1f MB in all) after %.0f s of audio each\n",
+           count, instantiate * 1e3, (double)(created - before) / 1024.0 / count,
+           (double)(after - before) / 1024.0 / count, (double)(after - before) / 1024.0, seconds);
+    return 0;
+}
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0.0 : v[v.size() / 2];
@@ -154,14 +199,17 @@ void usage() {
             "  --seconds  audio per plug-in and round (default 2)\n"
             "  --rounds   rounds, interleaving the plug-ins (default 7)\n"
             "  --call     samples per run call (default 256)\n"
-            "  --only     run only the entries whose label contains TEXT (ours/default always runs)\n");
+            "  --only     run only the entries whose label contains TEXT (ours/default always runs)\n"
+            "  --memory N instantiate N of ours, run each --seconds (default 60) and print the\n"
+            "             memory they hold resident and the time instantiate takes\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     double seconds = 2.0;
-    int rounds = 7;
+    bool secondsGiven = false;
+    int rounds = 7, memoryInstances = 0;
     uint32_t callSize = 256;
     std::string only, bundle = ZT_BUNDLE_DIR;
     for (int i = 1; i < argc; ++i) {
@@ -169,6 +217,9 @@ int main(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--seconds" && hasValue) {
             seconds = atof(argv[++i]);
+            secondsGiven = true;
+        } else if (arg == "--memory" && hasValue) {
+            memoryInstances = atoi(argv[++i]);
         } else if (arg == "--rounds" && hasValue) {
             rounds = atoi(argv[++i]);
         } else if (arg == "--call" && hasValue) {
@@ -182,7 +233,7 @@ int main(int argc, char** argv) {
             return arg == "--help" || arg == "-h" ? 0 : 2;
         }
     }
-    if (!(seconds > 0.0) || rounds < 1 || callSize < 1 || callSize > 8192) {
+    if (!(seconds > 0.0) || rounds < 1 || callSize < 1 || callSize > 8192 || memoryInstances < 0) {
         usage();
         return 2;
     }
@@ -207,6 +258,11 @@ int main(int argc, char** argv) {
     if (ours == nullptr) {
         fprintf(stderr, "zt-peers: our plug-in is not in %s; build the bundle first\n", bundle.c_str());
         return 1;
+    }
+    if (memoryInstances > 0) {
+        const int status = measureMemory(world, ours, memoryInstances, secondsGiven ? seconds : 60.0, callSize, features);
+        lilv_world_free(world);
+        return status;
     }
     for (const Setting& setting : kOurSettings) {
         const std::string label = std::string("ours/") + setting.name;
