@@ -39,6 +39,8 @@ struct Diffuser {
 // (the highest index such a load reaches is 2 * 47 + 2 = 96). Slots from
 // kMaxUnits on are never a unit.
 constexpr size_t kUnitSlots = 112;
+static_assert(kUnitSlots >= 2 * ((kMaxUnits / 2 + 15) / 16 * 16) + 1,
+              "sixteen lanes at a stride of two from unit 1 stay inside the arrays");
 #define ZT_UNIT_FIELD alignas(64)
 
 // The four-stage ladder filters of one set, one per unit: coefficients and

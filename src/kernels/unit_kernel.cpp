@@ -3,6 +3,9 @@
 #include "kernels/delay_line.h"
 #include "kernels/ladder_filter.h"
 #include "kernels/ring_taps.h"
+#include "kernels/vector_kernel_avx2.h"
+#include "kernels/vector_kernel_avx512.h"
+#include "kernels/vector_kernel_sse2.h"
 #include "kernels/vector_unit_job.h"
 
 namespace {

@@ -636,6 +636,10 @@ void storeLanes(const VectorUnitJob& job, uint32_t g, const LaneState<V>& s) {
 
 template <class V>
 void runVectorUnits(const VectorUnitJob& job) {
+    // The field arrays hold every unit a vector reaches, at either stride
+    // (see kUnitSlots), and a silenced unit's count loads as a float lane.
+    static_assert(kUnitSlots >= 2 * ((kMaxUnits / 2 + V::W - 1) / V::W * V::W) + 1, "lanes past the arrays");
+    static_assert(sizeof(uint32_t) == sizeof(float), "ringLeftToClear loads as floats");
     using F = typename V::F;
     constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
     const uint32_t vectors = (job.count + W - 1) / W;

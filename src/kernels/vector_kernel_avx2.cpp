@@ -10,6 +10,8 @@
 
 #include <immintrin.h>
 
+#include "kernels/vector_kernel_avx2.h"
+
 #include "kernels/vector_kernel.h"
 #include "kernels/ymm_lanes.h"
 

@@ -14,6 +14,8 @@
 
 #include <immintrin.h>
 
+#include "kernels/vector_kernel_avx512.h"
+
 #include "kernels/vector_kernel.h"
 #include "kernels/ymm_lanes.h"
 

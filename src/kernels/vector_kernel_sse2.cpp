@@ -6,6 +6,8 @@
 #include <emmintrin.h>
 
 #include "kernels/lane_by_lane.h"
+#include "kernels/vector_kernel_sse2.h"
+
 #include "kernels/vector_kernel.h"
 
 namespace {

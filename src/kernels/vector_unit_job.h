@@ -27,11 +27,6 @@ struct VectorUnitJob {
 };
 
 // Runs every visited unit over the block (input gain, input filter, delay
-// line and taps) with the same bits as the per-sample procedure.
+// line and taps) with the same bits as the per-sample procedure: one entry
+// point per instruction set, vector_kernel_sse2.h, _avx2.h and _avx512.h.
 typedef void (*VectorKernel)(const VectorUnitJob& job);
-
-#if defined(__x86_64__)
-void runUnitsSse2(const VectorUnitJob& job);
-void runUnitsAvx2(const VectorUnitJob& job);
-void runUnitsAvx512(const VectorUnitJob& job);
-#endif
