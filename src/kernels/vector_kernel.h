@@ -123,11 +123,13 @@ typename V::I tapStarts(typename V::I write, const uint64_t* offsets, uint32_t s
     using I = typename V::I;
     constexpr int32_t kRing = (int32_t)kUnitRingLength;
     uint32_t wide = 0;
-    const I offset = V::loadIndexLanes(offsets, stride, wide);
+    I offset = V::loadIndexLanes(offsets, stride, wide);
+    const I plain = (offset >= 0) & (offset < 2 * kRing) & ~V::laneMask(wide);
+    offset = V::selecti(plain, offset, V::set1i(0));  // no arithmetic on the others
     I start = write + 2 * kRing - offset;
     start = start - V::selecti(start >= kRing, V::set1i(kRing), V::set1i(0));
     start = start - V::selecti(start >= kRing, V::set1i(kRing), V::set1i(0));
-    const I usable = (offset < 2 * kRing) & (start <= kRing - (int32_t)n) & ~V::laneMask(wide);
+    const I usable = plain & (start <= kRing - (int32_t)n);
     return V::selecti(usable, start, V::set1i(-1));
 }
 
@@ -147,9 +149,15 @@ void loadLanes(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
     s.ringGain = V::loadLanes(units.ringGain + at, st);
     s.gain = V::loadLanes(bank.unitInputGain + at, st);
     s.write = V::loadIndexLanes(units.writeIndex + at, st, s.barred);
-    // Silenced units (see the signal guard) are left to runAlone.
+    // A write position outside the ring (only damaged state has one) is
+    // left to runAlone, and 0 stands in for it here, so that no lane's
+    // integer arithmetic can overflow. So are silenced units (see the
+    // signal guard).
     using I = typename V::I;
-    s.barred |= V::bits((I)V::loadLanes(reinterpret_cast<const float*>(units.ringLeftToClear + at), st) != 0);
+    const I inRing = (s.write >= 0) & (s.write < (int32_t)kUnitRingLength);
+    s.write = V::selecti(inRing, s.write, V::set1i(0));
+    s.barred |= V::bits(~inRing) |
+                V::bits((I)V::loadLanes(reinterpret_cast<const float*>(units.ringLeftToClear + at), st) != 0);
     s.target = V::set1i(-1);
     s.length = V::set1i(0);
     const uint32_t left = job.count - g * V::W;
@@ -217,9 +225,12 @@ uint32_t moveGlidingLanes(LaneState<V>& s, uint32_t n, uint32_t g, typename V::F
         p = p + s.lfoStep;
         p = V::select(p >= 1.0f, p - 2.0f, p);
         r[j * K + g] = rp + (1.0f + s.depth * (1.0f + V::abs(p)));
-        // d = w - trunc(readPhase), plus a whole ring unless w is ahead.
+        // d = w - trunc(readPhase), plus a whole ring unless w is ahead. The
+        // clamp changes no position a running lane has, and keeps the
+        // others' arithmetic from overflowing.
         const I w = s.write + (int32_t)(j + 1);
-        d = w - V::cvtt(rp) + V::selecti(V::cvt(w) > rp, V::set1i(0), V::set1i(kRing));
+        const I whole = V::cvtt(V::max(V::min(rp, V::set1(2.0f * kRingLengthFloat)), V::set1(0.0f)));
+        d = w - whole + V::selecti(V::cvt(w) > rp, V::set1i(0), V::set1i(kRing));
         const I meets = d == s.target;
         met = met | (j == 0 ? meets & ~fromSecond : meets);
         rp = rp + s.speed;
@@ -364,7 +375,9 @@ void readRingsInWindows(const LaneState<V>* lanes, uint32_t vectors, uint32_t n,
             for (uint32_t i = 0; i < W; ++i) {
                 // Lanes that do not run read a window all the same, in range.
                 const float* window = s.ring[i] + base[i];
-                const I whole = V::cvtt(tile[i]);
+                // Running lanes read in [1, 32000); the clamp keeps the
+                // others' arithmetic from overflowing.
+                const I whole = V::cvtt(V::max(V::min(tile[i], V::set1(kRingLengthFloat)), V::set1(0.0f)));
                 const F frac = tile[i] - V::cvt(whole);
                 const I at = whole - base[i];
                 const F lo = V::loadu(window), hi = V::loadu(window + W);
