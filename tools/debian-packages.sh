@@ -20,6 +20,8 @@ ensure_debian_packages() {
         exit 1
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # Other installs on the same machine hold the package lock for a while:
+    # wait for it rather than fail.
+    apt-get -o DPkg::Lock::Timeout=600 update -qq
+    apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 }

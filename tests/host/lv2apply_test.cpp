@@ -9,7 +9,8 @@
 
 #include <random>
 
-#include "float_wav.h"
+#include "audio_file.h"
+#include "command_line.h"
 #include "preset_instance.h"
 
 namespace {
@@ -32,27 +33,21 @@ std::vector<float> testSignal(double rate, double seconds) {
     return signal;
 }
 
-std::string temporaryDirectory() {
-    char dir[] = "/tmp/zt-lv2apply-XXXXXX";
-    return mkdtemp(dir) != nullptr ? dir : "";
-}
-
-// Runs lv2apply (after `environment`, variable assignments for the shell);
-// returns its exit status and keeps what it printed.
+// Runs lv2apply (with `environment`, a variable assignment such as
+// ZT_KERNEL_PATH=sse2, when given); returns its exit status and keeps what
+// it printed.
 int runLv2apply(const std::string& in, const std::string& out, const Controls& controls, std::string& printed,
-                const std::string& environment) {
-    std::string command = environment + " " ZT_LV2APPLY " -i '" + in + "' -o '" + out + "'";
+                const std::string& environment = "") {
+    std::vector<std::string> command = {"env"};
+    if (!environment.empty()) command.push_back(environment);
+    command.insert(command.end(), {ZT_LV2APPLY, "-i", in, "-o", out});
     char value[32];
     for (const auto& [symbol, number] : controls) {
         snprintf(value, sizeof value, "%.9g", static_cast<double>(number));  // reads back as the same float
-        command += " -c " + symbol + " " + value;
+        command.insert(command.end(), {"-c", symbol, value});
     }
-    command += " " ZT_PLUGIN_URI " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char chunk[512];
-    while (fgets(chunk, sizeof chunk, pipe) != nullptr) printed += chunk;
-    return pclose(pipe);
+    command.push_back(ZT_PLUGIN_URI);
+    return runCommand(command, printed);
 }
 
 class Lv2apply : public ::testing::Test {
@@ -73,17 +68,16 @@ protected:
     // same controls, and compares every output bit.
     void expectSameBits(const std::vector<float>& signal, uint32_t rate, const Controls& controls,
                         const std::string& environment = "") {
-        FloatWav input;
+        AudioFile input;
         input.channels = 1;
         input.sampleRate = rate;
         input.samples = signal;
         const std::string in = dir + "/in.wav", out = dir + "/out.wav";
-        ASSERT_TRUE(writeFloatWav(in, input));
-        std::string printed;
+        std::string printed, error;
+        ASSERT_TRUE(writeFloatWav(in, input, error)) << error;
         ASSERT_EQ(runLv2apply(in, out, controls, printed, environment), 0) << printed;
-        FloatWav hosted;
-        std::string error;
-        ASSERT_TRUE(readFloatWav(out, hosted, error)) << error << "\n" << printed;
+        AudioFile hosted;
+        ASSERT_TRUE(readAudioFile(out, hosted, error)) << error << "\n" << printed;
         ASSERT_EQ(hosted.channels, 2u);
         ASSERT_EQ(hosted.sampleRate, rate);
         ASSERT_EQ(hosted.frames(), signal.size());
@@ -134,6 +128,61 @@ TEST_F(Lv2apply, EveryKernelPathChosenThroughTheEnvironmentGivesTheSameBits) {
         SCOPED_TRACE(path);
         expectSameBits(signal, 48000, heavy, std::string("ZT_KERNEL_PATH=") + path);
     }
+}
+
+// zt-render runs the plug-in in calls of 256 samples at the file's rate.
+// From a fresh instance its output is lv2apply's, bit for bit; settled, it
+// is our host path's after the same silence, through to the end of the
+// tail, which stops once the output has stayed below -90 dBFS.
+TEST_F(Lv2apply, ZtRenderGivesTheSameBits) {
+    constexpr size_t kSettleFrames = 480000;  // zt-render's silence before the input
+    const float quiet = powf(10.0f, -90.0f / 20.0f);
+    const std::vector<float> signal = testSignal(44100.0, 1.5);
+    AudioFile input;
+    input.channels = 1;
+    input.sampleRate = 44100;
+    input.samples = signal;
+    const std::string in = dir + "/in.wav", out = dir + "/zt.wav", reference = dir + "/lv2apply.wav";
+    std::string printed, error;
+    ASSERT_TRUE(writeFloatWav(in, input, error)) << error;
+
+    ASSERT_EQ(runCommand({ZT_RENDER, "--no-settle", "--tail-max", "0", in, out}, printed), 0) << printed;
+    ASSERT_EQ(runLv2apply(in, reference, {}, printed), 0) << printed;
+    AudioFile rendered, hosted;
+    ASSERT_TRUE(readAudioFile(out, rendered, error)) << error;
+    ASSERT_TRUE(readAudioFile(reference, hosted, error)) << error;
+    ASSERT_EQ(rendered.channels, 2u);
+    ASSERT_EQ(rendered.samples.size(), hosted.samples.size());
+    EXPECT_EQ(memcmp(rendered.samples.data(), hosted.samples.data(), hosted.samples.size() * sizeof(float)), 0);
+
+    printed.clear();
+    ASSERT_EQ(runCommand({ZT_RENDER, "-p", "Concert Hall", "-c", "mix", "100", in, out}, printed), 0) << printed;
+    ASSERT_TRUE(readAudioFile(out, rendered, error)) << error;
+    ASSERT_GT(rendered.frames(), signal.size() + 44100) << "a tail of a second at least";
+    PresetInstance ours(staged, 44100.0, 256);
+    ASSERT_TRUE(ours.restore(ZT_PLUGIN_URI "/presets#concert-hall"));
+    ASSERT_TRUE(ours.set("mix", 100.0f));
+    std::vector<float> left, right;
+    ours.render(std::vector<float>(kSettleFrames, 0.0f), left, right);
+    left.clear();
+    right.clear();
+    std::vector<float> padded = signal;
+    padded.resize(rendered.frames() + 32768, 0.0f);
+    ours.render(padded, left, right);
+    size_t differing = 0;
+    for (size_t k = 0; k < rendered.frames(); ++k) {
+        differing += memcmp(&rendered.samples[2 * k], &left[k], sizeof(float)) != 0 ||
+                     memcmp(&rendered.samples[2 * k + 1], &right[k], sizeof(float)) != 0;
+    }
+    EXPECT_EQ(differing, 0u);
+    // The file ends with the last call that rose above -90 dBFS; the tail
+    // stays below it for the 32768 samples that follow.
+    const size_t end = rendered.frames();
+    float lastCall = 0.0f, after = 0.0f;
+    for (size_t k = end - 256; k < end; ++k) lastCall = std::max({lastCall, fabsf(left[k]), fabsf(right[k])});
+    for (size_t k = end; k < left.size(); ++k) after = std::max({after, fabsf(left[k]), fabsf(right[k])});
+    EXPECT_GT(lastCall, quiet);
+    EXPECT_LE(after, quiet);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The measuring tools the preset and host checks rely on: decay time by
-// backward integration, and float WAV files as lv2apply writes them.
+// backward integration, and audio files as hosts and tools write them.
 #include <gtest/gtest.h>
 #include <math.h>
 #include <stdio.h>
@@ -8,7 +8,7 @@
 #include <random>
 
 #include "decay_analysis.h"
-#include "float_wav.h"
+#include "audio_file.h"
 
 namespace {
 
@@ -62,35 +62,82 @@ TEST(DecayMeasurement, EnvelopeIsRelativeToTheLoudestWindow) {
     EXPECT_NEAR(envelope[2], -20.0, 1e-4);
 }
 
-TEST(FloatWavFile, RoundTripsEveryBitAndRefusesOtherFormats) {
+// Writes `frames` frames of a quiet sine in `format`, then keeps only the
+// first `keepBytes` bytes of the file (all of it when 0).
+bool writeTestFile(const std::string& path, int format, size_t frames, long keepBytes) {
+    SF_INFO info{};
+    info.channels = 1;
+    info.samplerate = 48000;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) return false;
+    std::vector<float> signal(frames);
+    for (size_t k = 0; k < frames; ++k) signal[k] = 0.5f * static_cast<float>(sin(0.05 * static_cast<double>(k)));
+    const bool written = sf_writef_float(file, signal.data(), static_cast<sf_count_t>(frames)) ==
+                         static_cast<sf_count_t>(frames);
+    sf_close(file);
+    return written && (keepBytes == 0 || truncate(path.c_str(), keepBytes) == 0);
+}
+
+TEST(AudioFiles, FloatWavRoundTripsEveryBitAboveFullScaleToo) {
     char path[] = "/tmp/zt-wav-XXXXXX";
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
-    FloatWav written;
+    AudioFile written;
     written.channels = 2;
     written.sampleRate = 44100;
-    written.samples = {0.0f, -0.0f, 1.0f, -1.0f, 1e-40f, 3.4e38f, 0.1f, -0.7f};
-    ASSERT_TRUE(writeFloatWav(path, written));
-    FloatWav read;
+    written.samples = {0.0f, -0.0f, 1.0f, -1.0f, 1e-40f, 3.4e38f, 2.41f, -7.5f};
     std::string error;
-    ASSERT_TRUE(readFloatWav(path, read, error)) << error;
+    ASSERT_TRUE(writeFloatWav(path, written, error)) << error;
+    AudioFile read;
+    ASSERT_TRUE(readAudioFile(path, read, error)) << error;
     EXPECT_EQ(read.channels, 2u);
     EXPECT_EQ(read.sampleRate, 44100u);
     ASSERT_EQ(read.frames(), 4u);
     EXPECT_EQ(memcmp(read.samples.data(), written.samples.data(), written.samples.size() * 4), 0);
-
-    // The same header saying 16-bit integers: refused, not misread.
-    FILE* file = fopen(path, "r+b");
-    ASSERT_NE(file, nullptr);
-    const unsigned char pcm16[] = {1, 0};
-    fseek(file, 20, SEEK_SET);
-    fwrite(pcm16, 1, 2, file);
-    fclose(file);
-    EXPECT_FALSE(readFloatWav(path, read, error));
-    EXPECT_NE(error.find("not 32-bit float"), std::string::npos) << error;
     unlink(path);
-    EXPECT_FALSE(readFloatWav(path, read, error));
+}
+
+// Input that is cut short, empty or not audio is an error, never silence.
+TEST(AudioFiles, IncompleteOrUnreadableInputIsRefused) {
+    char dir[] = "/tmp/zt-audio-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const struct {
+        const char* name;
+        int format;
+        size_t frames;
+        long keepBytes;
+        const char* reason;  // part of the error; nullptr: the file reads
+    } cases[] = {
+        {"whole.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 0, nullptr},
+        {"whole.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 0, nullptr},
+        {"cut.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 100000, "cut short"},
+        {"cut.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 48000, 50000, "cut short"},
+        {"cut.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 20000, "cut short"},
+        {"empty.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0, "no audio"},
+        {"header.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 30, "cannot read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = std::string(dir) + "/" + c.name;
+        ASSERT_TRUE(writeTestFile(path, c.format, c.frames, c.keepBytes));
+        AudioFile audio;
+        std::string error;
+        const bool read = readAudioFile(path, audio, error);
+        if (c.reason == nullptr) {
+            EXPECT_TRUE(read) << error;
+            EXPECT_EQ(audio.frames(), c.frames);
+        } else {
+            EXPECT_FALSE(read);
+            EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        }
+        unlink(path.c_str());
+    }
+    AudioFile audio;
+    std::string error;
+    EXPECT_FALSE(readAudioFile(std::string(dir) + "/missing.wav", audio, error));
+    rmdir(dir);
 }
 
 }  // namespace

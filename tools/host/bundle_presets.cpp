@@ -4,6 +4,8 @@
 #include <lv2/presets/presets.h>
 #include <stdint.h>
 
+#include <strings.h>
+
 #include <algorithm>
 
 LV2_URID UridTable::mapUri(LV2_URID_Map_Handle handle, const char* uri) {
@@ -89,3 +91,24 @@ std::vector<BundlePreset> readBundlePresets(LilvWorld* world, const LilvPlugin* 
 }
 
 std::string presetSlug(const std::string& uri) { return uri.substr(uri.find_last_of("#/") + 1); }
+
+const BundlePreset* findPreset(const std::vector<BundlePreset>& presets, const std::string& name) {
+    for (const BundlePreset& preset : presets) {
+        if (strcasecmp(preset.label.c_str(), name.c_str()) == 0 || preset.uri == name || presetSlug(preset.uri) == name) {
+            return &preset;
+        }
+    }
+    return nullptr;
+}
+
+void printPresetList(const std::vector<BundlePreset>& presets, FILE* out) {
+    size_t labelWidth = 0, slugWidth = 0;
+    for (const BundlePreset& p : presets) {
+        labelWidth = std::max(labelWidth, p.label.size());
+        slugWidth = std::max(slugWidth, presetSlug(p.uri).size());
+    }
+    for (const BundlePreset& p : presets) {
+        fprintf(out, "%-*s  %-*s  %s\n", static_cast<int>(labelWidth), p.label.c_str(), static_cast<int>(slugWidth),
+                presetSlug(p.uri).c_str(), p.comment.c_str());
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <lilv/lilv.h>
 #include <lv2/urid/urid.h>
+#include <stdio.h>
 
 #include <string>
 #include <utility>
@@ -38,3 +39,9 @@ std::vector<BundlePreset> readBundlePresets(LilvWorld* world, const LilvPlugin* 
 
 // The last part of a preset URI, e.g. small-room.
 std::string presetSlug(const std::string& uri);
+
+// The preset with this label (any case), URI or short name; null if none.
+const BundlePreset* findPreset(const std::vector<BundlePreset>& presets, const std::string& name);
+
+// One line per preset: label, short name, description. `out` is a FILE*.
+void printPresetList(const std::vector<BundlePreset>& presets, FILE* out);

@@ -3,8 +3,8 @@
 //
 //   zt-ir-decay IMPULSE_RESPONSE.wav CURVES.dat
 //
-// The response is a 32-bit float WAV file of any channel count, starting at
-// the impulse. CURVES.dat gets one line per 5 ms: time in seconds, the
+// The response is an audio file of any format libsndfile reads and any
+// channel count, starting at the impulse. CURVES.dat gets one line per 5 ms: time in seconds, the
 // energy of that window and the backward-integrated energy, both in dB.
 // Standard output gets key=value lines: t60, slope, intercept (of the line
 // fitted between -5 and -35 dB), fit_start, fit_end, length (seconds).
@@ -15,16 +15,16 @@
 #include <vector>
 
 #include "decay_analysis.h"
-#include "float_wav.h"
+#include "audio_file.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
         fprintf(stderr, "Usage: zt-ir-decay IMPULSE_RESPONSE.wav CURVES.dat\n");
         return 2;
     }
-    FloatWav wav;
+    AudioFile wav;
     std::string error;
-    if (!readFloatWav(argv[1], wav, error)) {
+    if (!readAudioFile(argv[1], wav, error)) {
         fprintf(stderr, "zt-ir-decay: %s\n", error.c_str());
         return 1;
     }

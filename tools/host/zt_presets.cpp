@@ -1,7 +1,7 @@
 // Reads the presets of the installed or staged bundle through lilv, as a
 // host does, so that the scripts never keep a second copy of them.
 //
-//   zt-presets list               one line per preset: label, then comment
+//   zt-presets list               one line per preset: label, short name, comment
 //   zt-presets names              the short name of each preset, one a line
 //   zt-presets describe NAME      "Label: comment" of one preset
 //   zt-presets controls NAME      "symbol value" for every port it sets
@@ -10,9 +10,7 @@
 // (e.g. small-room). The bundle is found through LV2_PATH like any host.
 #include <stdio.h>
 #include <stdlib.h>
-#include <strings.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -21,15 +19,6 @@
 namespace {
 
 const char* const kPluginUri = "http://zulvamoret.org/plugins/zulvamoret-tarnwise";
-
-const BundlePreset* findPreset(const std::vector<BundlePreset>& presets, const char* name) {
-    for (const BundlePreset& preset : presets) {
-        if (strcasecmp(preset.label.c_str(), name) == 0 || preset.uri == name || presetSlug(preset.uri) == name) {
-            return &preset;
-        }
-    }
-    return nullptr;
-}
 
 // The shortest text that reads back as the same float the host would send.
 std::string floatText(float value) {
@@ -41,11 +30,9 @@ std::string floatText(float value) {
     return text;
 }
 
-int run(const std::string& command, const char* name, const std::vector<BundlePreset>& presets) {
+int run(const std::string& command, const std::string& name, const std::vector<BundlePreset>& presets) {
     if (command == "list") {
-        size_t width = 0;
-        for (const BundlePreset& p : presets) width = std::max(width, p.label.size());
-        for (const BundlePreset& p : presets) printf("%-*s  %s\n", static_cast<int>(width), p.label.c_str(), p.comment.c_str());
+        printPresetList(presets, stdout);
         return 0;
     }
     if (command == "names") {
@@ -54,7 +41,7 @@ int run(const std::string& command, const char* name, const std::vector<BundlePr
     }
     const BundlePreset* preset = findPreset(presets, name);
     if (preset == nullptr) {
-        fprintf(stderr, "zt-presets: no preset named \"%s\"; there are:\n", name);
+        fprintf(stderr, "zt-presets: no preset named \"%s\"; there are:\n", name.c_str());
         for (const BundlePreset& p : presets) fprintf(stderr, "  %s (%s)\n", p.label.c_str(), presetSlug(p.uri).c_str());
         return 1;
     }
@@ -98,7 +85,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "zt-presets: the plug-in %s is not installed (LV2_PATH=%s)\n", kPluginUri,
                 path != nullptr ? path : "unset");
     } else {
-        status = run(command, argc > 2 ? argv[2] : nullptr, readBundlePresets(world, plugin));
+        status = run(command, argc > 2 ? argv[2] : "", readBundlePresets(world, plugin));
     }
     lilv_node_free(pluginUri);
     lilv_world_free(world);
