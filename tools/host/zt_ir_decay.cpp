@@ -7,7 +7,11 @@
 // channel count, starting at the impulse. CURVES.dat gets one line per 5 ms: time in seconds, the
 // energy of that window and the backward-integrated energy, both in dB.
 // Standard output gets key=value lines: t60, slope, intercept (of the line
-// fitted between -5 and -35 dB), fit_start, fit_end, length (seconds).
+// fitted between -5 and -35 dB), fit_start, fit_end, length (seconds); then,
+// measured on the first channel, t60_125 .. t60_8000 (octave bands),
+// echo_density_time (seconds until the echoes are as dense as noise), and
+// on all channels swing_db (envelope swing), spread_db and peaks (third-
+// octave spectral spread, narrow peaks) and c80 (clarity, dB).
 #include <math.h>
 #include <stdio.h>
 
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "decay_analysis.h"
+#include "ir_measures.h"
 #include "audio_file.h"
 
 int main(int argc, char** argv) {
@@ -60,5 +65,12 @@ int main(int argc, char** argv) {
     printf("t60=%.3f\nslope=%.4f\nintercept=%.4f\nfit_start=%.4f\nfit_end=%.4f\nlength=%.3f\n",
            isfinite(fit.t60Seconds) ? fit.t60Seconds : -1.0, fit.slopeDbPerSecond, fit.interceptDb,
            fit.fitStartSeconds, fit.fitEndSeconds, static_cast<double>(wav.frames()) / rate);
+    for (const double centre : {125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0}) {
+        printf("t60_%.0f=%.3f\n", centre, octaveBandT60(channels[0], rate, centre));
+    }
+    const SpectralEvenness spectrum = spectralEvenness(channels[0], rate);
+    printf("echo_density_time=%.4f\nswing_db=%.3f\nspread_db=%.2f\npeaks=%d\nc80=%.2f\n",
+           echoDensityTime(channels[0], rate, 1.0, 1.0), envelopeSwingDb(energy, rate), spectrum.spreadDb,
+           spectrum.peaks, clarityC80(energy, rate));
     return written ? 0 : 1;
 }
