@@ -1,28 +1,30 @@
 #!/usr/bin/env bash
-# Builds the plug-in, installs its bundle under the build directory, and runs
-# a dry signal through it with lv2apply, a real LV2 host, using one of the
-# bundle's presets. Writes the wet WAV file, the impulse response and two
-# pictures: the decay of the impulse response with its measured T60, and a
-# spectrogram of the dry signal against the wet one.
+# Builds the plug-in and its renderer, installs them under the build
+# directory, and runs a dry signal through the plug-in with zt-render, a
+# native LV2 host, using one of the bundle's presets. Writes the wet WAV
+# file, the impulse response and two pictures: the decay of the impulse
+# response with its measured T60, and a spectrogram of the dry signal against
+# the wet one.
 #
 # Usage: tools/render-demo.sh [-p PRESET] [-c SYMBOL VALUE]... [INPUT [OUTPUT]]
 #        tools/render-demo.sh --list
 #   -p PRESET  a preset's name or short name (default: Concert Hall);
 #              --list shows them all
 #   -c ...     a control value on top of the preset, e.g. -c decay_last 4000
-#   INPUT      any audio file sox reads (mixed down to mono, resampled to
-#              48 kHz, with room added for the tail); default: plucks, a drum
-#              pattern of noise bursts and a sustained chord made on the spot
+#   INPUT      any audio file sox reads (mixed down to mono and resampled to
+#              48 kHz; the reverb's tail is added at the end); default:
+#              plucks, a drum pattern of noise bursts and a sustained chord
+#              made on the spot
 #   OUTPUT     the stereo 32-bit float WAV to write (default:
 #              out/zulvamoret-demo-wet.wav); the other files go beside it
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/tools/debian-packages.sh"
-uri=http://zulvamoret.org/plugins/zulvamoret-tarnwise
 rate=48000
 
 usage() { sed -n '/^# Usage:/,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 2; }
+die() { echo "$*" >&2; exit 1; }
 
 preset="Concert Hall"
 list=0
@@ -42,11 +44,41 @@ done
 input=${positional[0]:-}
 output=${positional[1]:-$root/out/zulvamoret-demo-wet.wav}
 case $output in /*) ;; *) output=$PWD/$output ;; esac
-if [ -n "$input" ] && [ ! -r "$input" ]; then echo "Cannot read $input" >&2; exit 1; fi
 
-ensure_debian_packages cmake make g++ pkg-config lv2-dev liblilv-dev lilv-utils sox libsox-fmt-base gnuplot-nox
+ensure_debian_packages cmake make g++ pkg-config lv2-dev liblilv-dev libsndfile1-dev sordi sox libsox-fmt-base gnuplot-nox
 
-# --- Build and install the bundle under the build directory ---------------
+# --- The arguments, checked against the bundle's Turtle before any build ---
+# Control input ports and preset names, as the metadata declares them.
+turtle() { sordi "$root/bundle/$1" 2>/dev/null; }
+mapfile -t controls < <(turtle zulvamoret-tarnwise.ttl | awk '
+    $2 == "<http://lv2plug.in/ns/lv2core#port>" { port[$3] = 1 }
+    $2 == "<http://lv2plug.in/ns/lv2core#symbol>" { symbol[$1] = $3 }
+    $3 == "<http://lv2plug.in/ns/lv2core#ControlPort>" { control[$1] = 1 }
+    $3 == "<http://lv2plug.in/ns/lv2core#InputPort>" { input[$1] = 1 }
+    END { for (p in port) if (control[p] && input[p]) { s = symbol[p]; gsub(/"/, "", s); print s } }' | sort)
+[ ${#controls[@]} -gt 0 ] || die "Cannot read the control ports from $root/bundle/zulvamoret-tarnwise.ttl"
+if [ "$list" = 0 ]; then
+    known=0
+    while read -r slug label; do
+        [ "${slug,,}" = "${preset,,}" ] || [ "${label,,}" = "${preset,,}" ] && known=1
+    done < <(turtle presets.ttl | sed -n 's|^<[^>]*#\([^>]*\)> <http://www.w3.org/2000/01/rdf-schema#label> "\(.*\)" \.$|\1 \2|p')
+    [ "$known" = 1 ] || die "No preset named \"$preset\"; tools/render-demo.sh --list shows them"
+    for ((i = 0; i < ${#overrides[@]}; i += 2)); do
+        symbol=${overrides[i]} value=${overrides[i + 1]}
+        printf '%s\n' "${controls[@]}" | grep -qx -- "$symbol" ||
+            die "No control named $symbol; the controls are: ${controls[*]}"
+        [[ $value =~ ^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$ ]] &&
+            awk -v v="$value" 'BEGIN { exit !(v + 0 <= 3.4e38 && v + 0 >= -3.4e38) }' ||
+            die "The value of $symbol must be a finite number, not \"$value\""
+    done
+    case $output in *.wav|*.WAV) ;; *) die "The output is a 32-bit float WAV file: give it a name that ends in .wav, not $output" ;; esac
+    if [ -n "$input" ]; then
+        [ -r "$input" ] || die "Cannot read $input"
+        [ ! "$input" -ef "$output" ] || die "$output is the input file; choose another output name"
+    fi
+fi
+
+# --- Build and install the bundle and the tools under the build directory --
 build=$root/build-demo
 stage=$build/stage
 echo "== Building in $build"
@@ -57,54 +89,22 @@ if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZT_BUILD_TESTS=
        cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" &&
        rm -rf "$stage" && cmake --install "$build" --prefix "$stage"; } >"$log" 2>&1; then
     cat "$log" >&2
-    echo "Build failed; the log above is also in $log" >&2
-    exit 1
+    die "Build failed; the log above is also in $log"
 fi
 export LV2_PATH=$stage/lib/lv2
-export SOX_OPTS=-V1  # errors only: lv2apply's WAV header draws a harmless warning
-presets_tool=$build/tools/host/zt-presets
+tools=$build/tools/host
 echo "   bundle installed in $LV2_PATH/zulvamoret-tarnwise.lv2"
 
 if [ "$list" = 1 ]; then
-    echo "== Presets in the bundle"
-    "$presets_tool" list | sed 's/^/   /'
+    echo "== Presets in the bundle (name, short name, description)"
+    "$tools/zt-render" --list | sed 's/^/   /'
     exit 0
 fi
 
-# --- Controls: the preset's values from the bundle, then the -c values ----
-declare -A control=()
-order=()
-while read -r symbol value; do
-    control[$symbol]=$value
-    order+=("$symbol")
-done < <("$presets_tool" controls "$preset")
-[ ${#order[@]} -gt 0 ] || exit 1
-for ((i = 0; i < ${#overrides[@]}; i += 2)); do
-    symbol=${overrides[i]}
-    if [ -z "${control[$symbol]+set}" ]; then
-        echo "No control named $symbol; the controls are: ${order[*]}" >&2
-        exit 1
-    fi
-    if ! [[ ${overrides[i + 1]} =~ ^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$ ]]; then
-        echo "The value of $symbol must be a number, not \"${overrides[i + 1]}\"" >&2
-        exit 1
-    fi
-    control[$symbol]=${overrides[i + 1]}
-done
-controls_args() {  # -c SYMBOL VALUE for every control, with `mix` set to $1 when given
-    local symbol
-    for symbol in "${order[@]}"; do
-        if [ "$symbol" = mix ] && [ -n "${1:-}" ]; then printf -- '-c\nmix\n%s\n' "$1"
-        else printf -- '-c\n%s\n%s\n' "$symbol" "${control[$symbol]}"; fi
-    done
-}
-echo "== Preset: $("$presets_tool" describe "$preset")"
+echo "== Preset: $("$tools/zt-presets" describe "$preset")"
 [ ${#overrides[@]} -eq 0 ] || echo "   changed:$(printf ' %s=%s' "${overrides[@]}")"
-
-# Room for the tail after the signal: 1.2 times the longer decay time (to
-# -60 dB), plus a second.
-decay_ms=$(awk -v a="${control[decay_first]}" -v b="${control[decay_last]}" 'BEGIN { print (a > b ? a : b) }')
-tail_seconds=$(awk -v d="$decay_ms" 'BEGIN { printf "%.1f", d / 1000 * 1.2 + 1 }')
+render_args=(-p "$preset")
+for ((i = 0; i < ${#overrides[@]}; i += 2)); do render_args+=(-c "${overrides[i]}" "${overrides[i + 1]}"); done
 
 # --- The dry signal ------------------------------------------------------
 out_dir=$(dirname "$output")
@@ -141,67 +141,38 @@ if [ -z "$input" ]; then
     done
     # A sustained A minor chord with soft edges.
     for note in A2 A3 C4 E4 A4; do event 8.0 2.6 triangle "$note" fade h 0.15 2.6 0.5 vol 0.35; done
-    sox -m "${parts[@]}" "${float[@]}" "$work/music.wav" norm -3
-    sox "$work/music.wav" "$dry" pad 0 "$tail_seconds"
-    echo "== Dry signal: plucks, drums of noise bursts, a sustained chord, then $tail_seconds s for the tail"
+    sox -m "${parts[@]}" "${float[@]}" "$dry" norm -3
+    echo "== Dry signal: plucks, drums of noise bursts, a sustained chord"
     echo "   $dry"
 else
     dry=$work/input-mono.wav
-    input_rate=$(sox --i -r "$input")
-    sox "$input" -r $rate "${float[@]}" "$dry" remix - pad 0 "$tail_seconds"
-    echo "== Input: $input, mixed to mono$([ "$input_rate" = $rate ] || echo ", resampled from $input_rate Hz to $rate Hz") with $tail_seconds s added for the tail"
+    input_rate=$(sox --i -r "$input") || die "sox cannot read $input"
+    declared=$(sox --i -D "$input")
+    sox -V2 "$input" -r $rate "${float[@]}" "$dry" remix - || die "sox cannot convert $input"
+    # A file cut short converts without an error, into less than its header
+    # promises: refuse it rather than render silence or half a song.
+    got=$(sox --i -D "$dry")
+    awk -v d="$declared" -v g="$got" 'BEGIN { exit !(d > 0 && g >= d * 0.99 - 0.01) }' ||
+        die "$input is cut short or empty: its header promises $declared s, it holds $got s"
+    echo "== Input: $input, mixed to mono$([ "$input_rate" = $rate ] || echo ", resampled from $input_rate Hz to $rate Hz")"
 fi
 
-# --- Render through lv2apply ----------------------------------------------
-# A fresh instance glides every delay unit from one start length to its set
-# length over its first seconds; that passes on silence before the signal
-# and is cut off again.
-lead=315000  # samples: 32000 / 0.11, the longest glide, and half a second more
-sox "$dry" "$work/led-in.wav" pad "${lead}s" 0
-
-# Runs lv2apply IN OUT CONTROL_ARGS..., showing how far it has got by the
-# size of the file it writes (two 32-bit float channels).
-render() {
-    local in=$1 out=$2 frames seconds bytes percent last=-1
-    shift 2
-    frames=$(sox --i -s "$in")
-    seconds=$(awk -v f="$frames" -v r=$rate 'BEGIN { printf "%.1f", f / r }')
-    bytes=$((frames * 2 * 4))
-    lv2apply -i "$in" -o "$out" "$@" "$uri" &
-    local pid=$!
-    while kill -0 "$pid" 2>/dev/null; do
-        sleep 0.5
-        percent=$(( $(stat -c %s "$out" 2>/dev/null || echo 0) * 100 / bytes ))
-        [ "$percent" -le 100 ] || percent=100
-        if [ -t 1 ]; then
-            printf '\r   %3d %% of %s s' "$percent" "$seconds"
-        elif [ $((percent / 25)) -gt $((last / 25)) ]; then
-            echo "   $percent % of $seconds s"
-        fi
-        last=$percent
-    done
-    if [ -t 1 ]; then printf '\r   100 %% of %s s\n' "$seconds"; fi
-    wait "$pid"
-}
-
-mapfile -t args < <(controls_args)
-echo "== Processing with lv2apply (the plug-in as a host loads it)"
-render "$work/led-in.wav" "$work/wet-led-in.wav" "${args[@]}"
-sox "$work/wet-led-in.wav" "$output" trim "${lead}s"
+# --- Render through zt-render ---------------------------------------------
+# zt-render lets a fresh instance settle on silence, runs the plug-in in
+# calls of 256 samples and adds the tail until it falls below -90 dBFS.
+echo "== Processing with zt-render (the plug-in as a host loads it)"
+"$tools/zt-render" "${render_args[@]}" "$dry" "$output" | tee "$work/render.txt" | sed 's/^zt-render: /   /'
 
 echo "== Impulse response (the same controls, wet only)"
 ir=$base-impulse-response.wav
-ir_seconds=$(awk -v d="$decay_ms" 'BEGIN { printf "%.1f", d / 1000 * 1.5 + 1.5 }')
 printf '\x00\x00\x80\x3f' >"$work/impulse.f32"  # one sample of 1.0, little-endian float
-sox -t f32 -r $rate -c 1 "$work/impulse.f32" "${float[@]}" "$work/impulse.wav" pad "${lead}s" "$ir_seconds"
-mapfile -t args < <(controls_args 100)
-render "$work/impulse.wav" "$work/ir-led-in.wav" "${args[@]}"
-sox "$work/ir-led-in.wav" "$ir" trim "${lead}s"
+sox -t f32 -r $rate -c 1 "$work/impulse.f32" "${float[@]}" "$work/impulse.wav"
+"$tools/zt-render" "${render_args[@]}" -c mix 100 "$work/impulse.wav" "$ir" >/dev/null
 declare -A decay=()
-while IFS='=' read -r key value; do decay[$key]=$value; done < <("$build/tools/host/zt-ir-decay" "$ir" "$work/curves.dat")
+while IFS='=' read -r key value; do decay[$key]=$value; done < <("$tools/zt-ir-decay" "$ir" "$work/curves.dat")
 
 # --- Pictures ---------------------------------------------------------------
-label=$("$presets_tool" describe "$preset" | cut -d: -f1)
+label=$("$tools/zt-presets" describe "$preset" | cut -d: -f1)
 decay_png=$base-decay.png
 if [ "${decay[t60]}" = "-1.000" ]; then
     t60_text="T60 not measurable"
@@ -236,12 +207,13 @@ plot "$work/curves.dat" using 1:2 with lines lw 1 lc rgb "#9bb7d4" title "energy
 EOF
 
 spectrogram_png=$base-spectrogram.png
-# Channel 1 the dry signal, channel 2 the wet one (left and right summed),
-# both drawn up to 12 kHz where the music is.
-sox "$output" "$work/wet-mono.wav" remix 1,2
+# Channel 1 the dry signal, channel 2 the wet one (left and right mixed,
+# scaled to full scale if it goes above: sox clips floats on reading), both
+# drawn up to 12 kHz where the music is.
+"$tools/zt-mono" "$output" "$work/wet-mono.wav"
 sox -M "$dry" "$work/wet-mono.wav" "$work/both.wav"
 sox "$work/both.wav" -n rate 24k spectrogram -x 1400 -Y 900 -z 100 \
-    -t "$label: dry (top) against wet (bottom)" -c "zulvamoret-tarnwise through lv2apply" -o "$spectrogram_png"
+    -t "$label: dry (top) against wet (bottom)" -c "zulvamoret-tarnwise through zt-render" -o "$spectrogram_png"
 
 # --- Report -----------------------------------------------------------------
 echo "== Done"
@@ -250,6 +222,5 @@ echo "   wet signal:         $output"
 echo "   impulse response:   $ir ($t60_text)"
 echo "   decay picture:      $decay_png"
 echo "   spectrogram:        $spectrogram_png"
-peak=$(sox "$output" -n stat 2>&1 | awk '/Maximum amplitude/ { print $3 }')
-echo "   peak level of the wet signal: $peak$(awk -v p="$peak" 'BEGIN { if (p > 1) print " (above full scale: lower the mix or the input gains before converting to integer samples)" }')"
+echo "   $(sed -n 's/^zt-render: peak/peak level of the wet signal:/p' "$work/render.txt")"
 echo "Listen with: play \"$output\""
