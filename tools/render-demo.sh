@@ -165,8 +165,15 @@ echo "== Processing with zt-render (the plug-in as a host loads it)"
 
 echo "== Impulse response (the same controls, wet only)"
 ir=$base-impulse-response.wav
+# Long enough for the decay picture to reach -60 dB: one and a half times
+# the longer decay time, and a second and a half.
+decay_ms=$({ "$tools/zt-presets" controls "$preset"; printf '%s %s\n' "${overrides[@]}"; } |
+    awk '$1 == "decay_first" || $1 == "decay_last" { v[$1] = $2 }
+         END { print (v["decay_first"] > v["decay_last"] ? v["decay_first"] : v["decay_last"]) }')
+ir_seconds=$(awk -v d="$decay_ms" 'BEGIN { printf "%.1f", d / 1000 * 1.5 + 1.5 }')
 printf '\x00\x00\x80\x3f' >"$work/impulse.f32"  # one sample of 1.0, little-endian float
-sox -t f32 -r $rate -c 1 "$work/impulse.f32" "${float[@]}" "$work/impulse.wav"
+# (sox counts the full-scale sample as clipped: -V1 keeps that quiet)
+sox -V1 -t f32 -r $rate -c 1 "$work/impulse.f32" "${float[@]}" "$work/impulse.wav" pad 0 "$ir_seconds"
 "$tools/zt-render" "${render_args[@]}" -c mix 100 "$work/impulse.wav" "$ir" >/dev/null
 declare -A decay=()
 while IFS='=' read -r key value; do decay[$key]=$value; done < <("$tools/zt-ir-decay" "$ir" "$work/curves.dat")
@@ -211,7 +218,7 @@ spectrogram_png=$base-spectrogram.png
 # scaled to full scale if it goes above: sox clips floats on reading), both
 # drawn up to 12 kHz where the music is.
 "$tools/zt-mono" "$output" "$work/wet-mono.wav"
-sox -M "$dry" "$work/wet-mono.wav" "$work/both.wav"
+sox -V1 -M "$dry" "$work/wet-mono.wav" "$work/both.wav"
 sox "$work/both.wav" -n rate 24k spectrogram -x 1400 -Y 900 -z 100 \
     -t "$label: dry (top) against wet (bottom)" -c "zulvamoret-tarnwise through zt-render" -o "$spectrogram_png"
 
