@@ -227,7 +227,7 @@ bool sameFile(const std::string& a, const std::string& b) {
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-std::string clock(double seconds) {
+std::string minutesSeconds(double seconds) {
     char text[32];
     const long whole = static_cast<long>(seconds);
     snprintf(text, sizeof text, "%ld:%04.1f", whole / 60, seconds - static_cast<double>(whole / 60 * 60));
@@ -249,7 +249,7 @@ struct Progress {
         const double fraction = total > 0.0 ? std::min(1.0, done / total) : 1.0;
         const int filled = static_cast<int>(fraction * 30.0);
         fprintf(stderr, "\r   [%.*s%*s] %3d %%  %s of %s", filled, "==============================", 30 - filled, "",
-                static_cast<int>(fraction * 100.0), clock(done).c_str(), clock(total).c_str());
+                static_cast<int>(fraction * 100.0), minutesSeconds(done).c_str(), minutesSeconds(total).c_str());
         if (tail > 0.0) fprintf(stderr, ", tail %.1f s", tail);
         fflush(stderr);
     }
@@ -414,10 +414,11 @@ int render(const Options& options) {
     if (!output.open(rate, error)) return fail(error);
 
     const double seconds = static_cast<double>(reader.info.frames) / rate;
-    printf("zt-render: %s, %s at %u Hz%s, through %s%s%s\n", options.input.c_str(), clock(seconds).c_str(), rate,
+    LilvNode* name = lilv_plugin_get_name(host.plugin);
+    printf("zt-render: %s, %s at %u Hz%s, through %s%s%s\n", options.input.c_str(), minutesSeconds(seconds).c_str(), rate,
            direct ? "" : (", " + std::to_string(inChannels) + " channels mixed to mono").c_str(),
-           lilv_node_as_string(lilv_plugin_get_name(host.plugin)), presetLabel.empty() ? "" : ", preset ",
-           presetLabel.c_str());
+           lilv_node_as_string(name), presetLabel.empty() ? "" : ", preset ", presetLabel.c_str());
+    lilv_node_free(name);
     fflush(stdout);
 
     std::vector<float> interleavedIn(kCallFrames * inChannels), interleavedOut(kCallFrames * output.channels);
@@ -481,7 +482,7 @@ int render(const Options& options) {
 
     const double tailSeconds = static_cast<double>(output.frames - reader.framesRead) / rate;
     printf("zt-render: wrote %s, %s with %.1f s of tail\n", options.output.c_str(),
-           clock(static_cast<double>(output.frames) / rate).c_str(), tailSeconds);
+           minutesSeconds(static_cast<double>(output.frames) / rate).c_str(), tailSeconds);
     if (cut) {
         printf("zt-render: the tail was cut at --tail-max %g s while still above -90 dBFS; raise --tail-max to keep all of it\n",
                options.tailMaxSeconds);
