@@ -78,6 +78,26 @@ if [ "$list" = 0 ]; then
     fi
 fi
 
+out_dir=$(dirname "$output")
+base=${output%.*}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+float=(-e floating-point -b 32)
+
+# --- Your input, converted and checked before the build --------------------
+if [ -n "$input" ] && [ "$list" = 0 ]; then
+    dry=$work/input-mono.wav
+    input_rate=$(sox --i -r "$input") || die "sox cannot read $input"
+    declared=$(sox --i -D "$input")
+    sox -V2 "$input" -r $rate "${float[@]}" "$dry" remix - || die "sox cannot convert $input"
+    # A file cut short converts without an error, into less than its header
+    # promises: refuse it rather than render silence or half a song.
+    got=$(sox --i -D "$dry")
+    awk -v d="$declared" -v g="$got" 'BEGIN { exit !(d > 0 && g >= d * 0.99 - 0.01) }' ||
+        die "$input is cut short or empty: its header promises $declared s, it holds $got s"
+    echo "== Input: $input, mixed to mono$([ "$input_rate" = $rate ] || echo ", resampled from $input_rate Hz to $rate Hz")"
+fi
+
 # --- Build and install the bundle and the tools under the build directory --
 build=$root/build-demo
 stage=$build/stage
@@ -107,12 +127,7 @@ render_args=(-p "$preset")
 for ((i = 0; i < ${#overrides[@]}; i += 2)); do render_args+=(-c "${overrides[i]}" "${overrides[i + 1]}"); done
 
 # --- The dry signal ------------------------------------------------------
-out_dir=$(dirname "$output")
-base=${output%.*}
 mkdir -p "$out_dir"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-float=(-e floating-point -b 32)
 
 if [ -z "$input" ]; then
     dry=$out_dir/zulvamoret-demo-dry.wav
@@ -144,17 +159,6 @@ if [ -z "$input" ]; then
     sox -m "${parts[@]}" "${float[@]}" "$dry" norm -3
     echo "== Dry signal: plucks, drums of noise bursts, a sustained chord"
     echo "   $dry"
-else
-    dry=$work/input-mono.wav
-    input_rate=$(sox --i -r "$input") || die "sox cannot read $input"
-    declared=$(sox --i -D "$input")
-    sox -V2 "$input" -r $rate "${float[@]}" "$dry" remix - || die "sox cannot convert $input"
-    # A file cut short converts without an error, into less than its header
-    # promises: refuse it rather than render silence or half a song.
-    got=$(sox --i -D "$dry")
-    awk -v d="$declared" -v g="$got" 'BEGIN { exit !(d > 0 && g >= d * 0.99 - 0.01) }' ||
-        die "$input is cut short or empty: its header promises $declared s, it holds $got s"
-    echo "== Input: $input, mixed to mono$([ "$input_rate" = $rate ] || echo ", resampled from $input_rate Hz to $rate Hz")"
 fi
 
 # --- Render through zt-render ---------------------------------------------
