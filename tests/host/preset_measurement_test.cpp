@@ -7,8 +7,9 @@
 
 #include <random>
 
-#include "decay_analysis.h"
 #include "audio_file.h"
+#include "decay_analysis.h"
+#include "ir_measures.h"
 
 namespace {
 
@@ -60,6 +61,36 @@ TEST(DecayMeasurement, EnvelopeIsRelativeToTheLoudestWindow) {
     EXPECT_EQ(envelope[0], -300.0);
     EXPECT_NEAR(envelope[1], 0.0, 1e-9);
     EXPECT_NEAR(envelope[2], -20.0, 1e-4);
+}
+
+// Each impulse-response measure on signals whose answer is known: decaying
+// white noise (T60 2 s, flat, noise-like at once), the same with a 1.9 Hz
+// beat of +-1 dB, low-passed, and a train of separate clicks.
+TEST(ImpulseResponseMeasures, EachReadsWhatItIsMeantTo) {
+    const double t60 = 2.0;
+    const std::vector<float> noise = decayingNoise(t60, 3.0, 4);
+    std::vector<float> beating = noise, dark = noise, clicks(static_cast<size_t>(0.5 * kRate), 0.0f);
+    float state = 0.0f;
+    for (size_t k = 0; k < noise.size(); ++k) {
+        beating[k] *= static_cast<float>(pow(10.0, sin(2.0 * M_PI * 1.9 * static_cast<double>(k) / kRate) / 20.0));
+        state += 0.06f * (noise[k] - state);  // one pole near 460 Hz
+        dark[k] = state;
+    }
+    for (size_t k = 0; k < clicks.size(); k += 480) clicks[k] = 1.0f;
+    const std::vector<double> energy = squaredResponse({&noise}, 0);
+
+    for (const double centre : {125.0, 1000.0, 8000.0}) {
+        EXPECT_NEAR(octaveBandT60(noise, kRate, centre), t60, 0.1 * t60) << centre;
+    }
+    EXPECT_LT(echoDensityTime(noise, kRate, 0.9, 0.5), 0.03);
+    EXPECT_TRUE(isnan(echoDensityTime(clicks, kRate, 0.5, 0.4))) << "separate clicks never look like noise";
+    EXPECT_LT(envelopeSwingDb(energy, kRate), 0.25);
+    EXPECT_NEAR(envelopeSwingDb(squaredResponse({&beating}, 0), kRate), 1.0, 0.3);
+    EXPECT_LT(spectralEvenness(noise, kRate).spreadDb, 1.5);
+    EXPECT_GT(spectralEvenness(dark, kRate).spreadDb, 6.0);
+    // An exponential decay keeps 1 - exp(-13.8 x 0.08 / T60) of its energy in the first 80 ms.
+    const double early = 1.0 - exp(-6.0 * log(10.0) * 0.08 / t60);
+    EXPECT_NEAR(clarityC80(energy, kRate), 10.0 * log10(early / (1.0 - early)), 0.3);
 }
 
 // Writes `frames` frames of a quiet sine in `format`, then keeps only the
