@@ -1,7 +1,8 @@
 #!/bin/sh
 # cmake --install gives a complete bundle, presets included, that hosts find
-# under the prefix: lv2info sees the ports and the presets, and the preset
-# helper reads a description and every control value of each preset.
+# under the prefix, and the renderer beside it: lv2info sees the ports and
+# the presets, and the preset helper reads a description and every control
+# value of each preset.
 # Usage: check_installed_bundle.sh PREFIX CMAKE BUILD_DIR LV2INFO ZT_PRESETS
 set -eu
 prefix=$1 cmake=$2 build=$3 lv2info=$4 presets=$5
@@ -13,6 +14,7 @@ bundle=$prefix/lib/lv2/zulvamoret-tarnwise.lv2
 for file in libzulvamoret-tarnwise.so manifest.ttl zulvamoret-tarnwise.ttl presets.ttl; do
     test -f "$bundle/$file" || { echo "missing $file"; exit 1; }
 done
+test -x "$prefix/bin/zt-render" || { echo "zt-render is not installed in $prefix/bin"; exit 1; }
 
 export LV2_PATH=$prefix/lib/lv2
 info=$("$lv2info" "$uri")
