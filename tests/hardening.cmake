@@ -53,7 +53,8 @@ if(ZT_LIBFUZZER)
   target_link_options(zt_libfuzzer PRIVATE -fsanitize=fuzzer)
 endif()
 
-set(ZT_SANITIZED_TARGETS zt_objects zt_engine zulvamoret-tarnwise zt_unit_tests zt_host_tests zt_fuzz_tests
+set(ZT_SANITIZED_TARGETS zt_objects zt_mono_entry zt_stereo_entry zt_engine zulvamoret-tarnwise
+  zulvamoret-tarnwise-stereo zt_unit_tests zt_host_tests zt_fuzz_tests
   zt_libfuzzer)
 
 if(ZT_SANITIZE)

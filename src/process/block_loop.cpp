@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "engine/engine_state.h"
+#include "engine/loop_gain.h"
 #include "process/diffuser_chain.h"
 #include "process/output_mix.h"
 #include "process/routing.h"
@@ -29,25 +30,21 @@
 
 namespace {
 
-void tickSmoothers(BlockLoop& loop, EngineState& engine) {
+// What happens as each block begins, whichever entry runs it.
+void beginBlock(BlockLoop& loop, EngineState& engine) {
     if (tickSmoother(loop.mixSmoother)) updateMixGains(engine, loop.mixSmoother.current);
     if (tickSmoother(loop.diffusionSmoother)) applyDiffusionAmount(engine, loop.diffusionSmoother.current);
+    continueClearingRings(engine.bank);
 }
 
-// One block, or the part of one that this call holds (n <= 16).
-void processBlockSpan(EngineState& engine, const float* input, float* left, float* right, uint32_t n) {
-    // The input is read once into a copy: a host may hand the same buffer
-    // for the input and an output, and the outputs are written before the
-    // mix needs the dry signal.
-    float dry[kBlockLength];
-    memcpy(dry, input, n * sizeof(float));
-    // A NaN or infinity from the host reaches the dry term only: the
-    // diffusers and the bank, which would keep it circulating, hear silence
-    // in its place.
+// The wet pair of one block, or of the part of one that this call holds
+// (n <= 16). A NaN or an infinity in `input` never reaches the diffusers or
+// the bank, which would keep it circulating: they hear silence in its place.
+void processWetSpan(EngineState& engine, const float* input, float* left, float* right, uint32_t n) {
     float finite[kBlockLength];
-    const float* wetInput = dry;
-    if (!allFinite(dry, n)) {
-        copyFiniteOrZero(dry, finite, n);
+    const float* wetInput = input;
+    if (!allFinite(input, n)) {
+        copyFiniteOrZero(input, finite, n);
         wetInput = finite;
     }
     if (engine.diffusionAmount != 0.0f) {
@@ -57,6 +54,16 @@ void processBlockSpan(EngineState& engine, const float* input, float* left, floa
     }
     routeUnitBank(engine.bank, left, right, n);
     if (!allFinite(left, n) || !allFinite(right, n)) recoverFromNonFiniteState(engine, left, right, n);
+}
+
+// One block, or the part of one that this call holds (n <= 16).
+void processBlockSpan(EngineState& engine, const float* input, float* left, float* right, uint32_t n) {
+    // The input is read once into a copy: a host may hand the same buffer
+    // for the input and an output, and the outputs are written before the
+    // mix needs the dry signal, which keeps any NaN or infinity.
+    float dry[kBlockLength];
+    memcpy(dry, input, n * sizeof(float));
+    processWetSpan(engine, dry, left, right, n);
     mixOutputs(engine, dry, left, right, n);
 }
 
@@ -66,14 +73,39 @@ void runBlockLoop(BlockLoop& loop, EngineState& engine, const float* input, floa
                   uint32_t sampleCount) {
     uint32_t done = 0;
     while (done < sampleCount) {
-        if (loop.blockPhase == 0) {
-            tickSmoothers(loop, engine);
-            continueClearingRings(engine.bank);
-        }
+        if (loop.blockPhase == 0) beginBlock(loop, engine);
         const uint32_t rest = kBlockLength - loop.blockPhase;
         const uint32_t span = sampleCount - done < rest ? sampleCount - done : rest;
         processBlockSpan(engine, input + done, left + done, right + done, span);
         loop.blockPhase = (loop.blockPhase + span) % kBlockLength;
         done += span;
     }
+}
+
+void runWetBlock(BlockLoop& loop, EngineState& engine, const float* input, float* left, float* right) {
+    beginBlock(loop, engine);
+    processWetSpan(engine, input, left, right, kBlockLength);
+}
+
+void startAtControlValues(BlockLoop& loop, EngineState& engine) {
+    ChainUnits& units = engine.bank.units;
+    for (uint64_t k = 0; k < engine.bank.unitCount; ++k) {
+        const uint64_t length = units.pendingLength[k] != 0 ? units.pendingLength[k] : units.length[k];
+        units.pendingLength[k] = 0;
+        units.gliding[k] = false;
+        units.readSpeed[k] = 1.0f;
+        units.length[k] = units.targetLength[k] = length;
+        // Where a glide to `length` would have left the read pointer: the
+        // next sample measures the loop as exactly `length`.
+        units.readPhase[k] = static_cast<float>(
+            (units.writeIndex[k] % kUnitRingLength + kUnitRingLength + 1 - length) % kUnitRingLength);
+        units.feedback[k] = glideEndLoopGain(length, units.sampleRate[k], units.decayMs[k]);
+    }
+    ParamSmoother* const smoothers[] = {&loop.mixSmoother, &loop.diffusionSmoother};
+    for (ParamSmoother* smoother : smoothers) {
+        // A NaN target keeps the smoother's own way of falling instead.
+        if (smoother->target == smoother->target) smoother->current = smoother->target;
+    }
+    updateMixGains(engine, loop.mixSmoother.current);
+    applyDiffusionAmount(engine, loop.diffusionSmoother.current);
 }

@@ -31,3 +31,17 @@ constexpr BlockLoop kFreshBlockLoop = {
 // `right`; any sample count, the blocks go on across calls.
 void runBlockLoop(BlockLoop& loop, EngineState& engine, const float* input, float* left, float* right,
                   uint32_t sampleCount);
+
+// One whole 16-sample block of `input` through the engine into the wet
+// pair, without the dry mix, after what runBlockLoop does as a block begins
+// (the smoothers tick, silenced rings clear). For a caller that only ever
+// hands whole blocks (blockPhase is not used); `input` must not overlap
+// `left` or `right`.
+void runWetBlock(BlockLoop& loop, EngineState& engine, const float* input, float* left, float* right);
+
+// A start at the controls' values, for an instance whose control stage has
+// run once and whose audio has not begun: every active unit at the length
+// it was asked for (posted requests taken at once, with the gain a glide's
+// end would set), and the mix and the diffusion amount at their targets.
+// Later changes glide and move block by block as usual.
+void startAtControlValues(BlockLoop& loop, EngineState& engine);

@@ -25,12 +25,17 @@ void mixOutputs(const EngineState& engine, const float* dry, float* left, float*
     }
 }
 
-void updateMixGains(EngineState& engine, float mix) {
+MixGains equalPowerMixGains(float mix) {
     // Angle on the quarter turn between the dry and the wet axis.
     const float theta = static_cast<float>(static_cast<double>(mix) * 0.7853981633974483);
     float s;
     float c;
     sincosf(theta, &s, &c);
-    engine.dryGain = (c - s) * 0.70710677f;
-    engine.wetGain = (c + s) * 0.70710677f;
+    return MixGains{(c - s) * 0.70710677f, (c + s) * 0.70710677f};
+}
+
+void updateMixGains(EngineState& engine, float mix) {
+    const MixGains gains = equalPowerMixGains(mix);
+    engine.dryGain = gains.dry;
+    engine.wetGain = gains.wet;
 }

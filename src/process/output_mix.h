@@ -10,6 +10,14 @@ struct EngineState;
 // pair and receive the outputs. n <= 16.
 void mixOutputs(const EngineState& engine, const float* dry, float* left, float* right, uint32_t n);
 
-// Rewrites dryGain and wetGain for a mix position (-1 dry .. 1 wet); values
+struct MixGains {
+    float dry;
+    float wet;
+};
+
+// Equal-power crossfade gains for a mix position (-1 dry .. 1 wet); values
 // outside that range keep turning around the circle.
+MixGains equalPowerMixGains(float mix);
+
+// Rewrites dryGain and wetGain for a mix position.
 void updateMixGains(EngineState& engine, float mix);

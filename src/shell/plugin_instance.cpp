@@ -18,16 +18,12 @@ PluginInstance* createInEngineMode(double hostRate) {
         logMessage(1, "%s=%s: kernel path %s", kKernelPathVariable, choice.requested, kernelPathName(choice.path));
     PluginInstance* self = static_cast<PluginInstance*>(calloc(1, sizeof(PluginInstance)));
     if (self == nullptr) return nullptr;
-    EngineState* engine = createEngineState();
-    if (engine == nullptr) {
+    self->engine = createInstanceEngine(hostRate, self->controls, self->loop);
+    if (self->engine == nullptr) {
         free(self);
         return nullptr;
     }
-    self->engine = engine;
     self->sampleRate = hostRate;
-    engine->sampleRate = static_cast<float>(hostRate);
-    self->loop = kFreshBlockLoop;
-    initControlPorts(self->controls, self->loop);
     return self;
 }
 
@@ -40,6 +36,15 @@ PluginInstance* createPluginInstance(double hostRate) {
     PluginInstance* self = createInEngineMode(hostRate);
     leaveEngineFloatMode(save);
     return self;
+}
+
+EngineState* createInstanceEngine(double hostRate, ControlPorts& controls, BlockLoop& loop) {
+    EngineState* engine = createEngineState();
+    if (engine == nullptr) return nullptr;
+    engine->sampleRate = static_cast<float>(hostRate);
+    loop = kFreshBlockLoop;
+    initControlPorts(controls, loop);
+    return engine;
 }
 
 void destroyPluginInstance(PluginInstance* self) {

@@ -18,6 +18,10 @@ struct PluginInstance {
 // instantiate/cleanup without the LV2 boundary, for the shell and the tests.
 PluginInstance* createPluginInstance(double hostRate);
 void destroyPluginInstance(PluginInstance* self);
+// A new engine with the host's rate recorded, and the two stages of run
+// around it fresh; null when memory runs out. Every kind of instance starts
+// this way.
+EngineState* createInstanceEngine(double hostRate, ControlPorts& controls, BlockLoop& loop);
 void connectPluginPort(PluginInstance& self, uint32_t port, void* data);
 // The whole audio callback: control stage, then the block loop.
 void runPlugin(PluginInstance& self, uint32_t sampleCount);
