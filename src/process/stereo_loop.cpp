@@ -10,8 +10,10 @@ namespace {
 
 // The bypass fade and the pre-delay's crossfade.
 constexpr double kFadeSeconds = 0.005;
-// The block loop's mix step per 16 samples at 48 kHz.
-constexpr float kMixStepAt48k = 0.6666667f;
+// Time the mix takes across its whole range (-1 .. 1): slow enough that a
+// change never clicks, even between a dry and a wet signal in opposite
+// phase.
+constexpr double kMixSweepSeconds = 0.02;
 
 // The reverb's input: the average of the two channels, silence in place of
 // a NaN or an infinity (the dry signal keeps it), faded by the bypass.
@@ -43,17 +45,26 @@ void runEngineBlock(StereoLoop& loop, BlockLoop& blocks, EngineState& engine, co
     bridgeEndEngineBlock(loop.bridge, left, right);
 }
 
-// Each channel's dry signal with the wet one: the dry gain goes to unity
-// as the bypass fades the reverb's input out, while the tail keeps the
-// mix's wet gain and rings on.
+// Each channel's dry signal with the wet one. A new mix position is reached
+// over one 16-sample block, sample by sample, so that moving it never
+// clicks. The dry gain goes to unity as the bypass fades the reverb's input
+// out, while the tail keeps the mix's wet gain and rings on.
 void mixChannels(StereoLoop& loop, const float* dryLeft, const float* dryRight, const float* wetLeft,
                  const float* wetRight, const float* fade, float* outLeft, float* outRight, uint32_t n) {
     for (uint32_t k = 0; k < n; ++k) {
-        if (loop.hostPhase == 0 && tickSmoother(loop.mix)) loop.gains = equalPowerMixGains(loop.mix.current);
-        loop.hostPhase = (loop.hostPhase + 1) % kBlockLength;
-        const float dry = 1.0f - fade[k] * (1.0f - loop.gains.dry);  // exactly 1 when bypassed
-        outLeft[k] = dry * dryLeft[k] + loop.gains.wet * wetLeft[k];
-        outRight[k] = dry * dryRight[k] + loop.gains.wet * wetRight[k];
+        if (loop.hostPhase == 0) {
+            loop.blockStartGains = loop.gains;
+            if (tickSmoother(loop.mix)) loop.gains = equalPowerMixGains(loop.mix.current);
+        }
+        loop.hostPhase = loop.hostPhase + 1;
+        const float along = static_cast<float>(loop.hostPhase) * (1.0f / static_cast<float>(kBlockLength));
+        if (loop.hostPhase == kBlockLength) loop.hostPhase = 0;
+        const MixGains& from = loop.blockStartGains;
+        const float dryMix = from.dry + along * (loop.gains.dry - from.dry);
+        const float wet = from.wet + along * (loop.gains.wet - from.wet);
+        const float dry = 1.0f - fade[k] * (1.0f - dryMix);  // exactly 1 when bypassed
+        outLeft[k] = dry * dryLeft[k] + wet * wetLeft[k];
+        outRight[k] = dry * dryRight[k] + wet * wetRight[k];
     }
 }
 
@@ -69,8 +80,9 @@ bool initStereoLoop(StereoLoop& loop, double hostRate) {
         return false;
     }
     loop.hostRate = hostRate;
-    loop.mix = ParamSmoother{1, 0, 0.0f, 0.0f, static_cast<float>(kMixStepAt48k * (kInternalRate / hostRate))};
-    loop.gains = equalPowerMixGains(0.0f);
+    const double blocksPerSweep = kMixSweepSeconds * hostRate / kBlockLength;
+    loop.mix = ParamSmoother{1, 0, 0.0f, 0.0f, static_cast<float>(2.0 / (blocksPerSweep > 1.0 ? blocksPerSweep : 1.0))};
+    loop.gains = loop.blockStartGains = equalPowerMixGains(0.0f);
     loop.fade = 1.0f;
     loop.fadeStep = fadeLength == 0 ? 1.0f : 1.0f / static_cast<float>(fadeLength);
     loop.width = WetWidth{1.0f, 1.0f};
@@ -86,7 +98,7 @@ void startStereoLoop(StereoLoop& loop, const StereoTargets& targets) {
     loop.mix.target = targets.mix;
     // A NaN target keeps the smoother's own way of falling from 0 instead.
     if (targets.mix == targets.mix) loop.mix.current = targets.mix;
-    loop.gains = equalPowerMixGains(loop.mix.current);
+    loop.gains = loop.blockStartGains = equalPowerMixGains(loop.mix.current);
     jumpPreDelay(loop.preDelay, preDelaySamples(loop.preDelay, targets.preDelayMs, loop.hostRate));
     loop.width.current = loop.width.target = widthFromPercent(targets.widthPercent);
     loop.fade = targets.enabled ? 1.0f : 0.0f;

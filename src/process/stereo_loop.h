@@ -31,9 +31,11 @@ struct StereoLoop {
     WetRateBridge bridge;
     PreDelay preDelay;
     // The dry/wet mix moves once per 16 host samples counted from the
-    // stream's start, over the same time as the block loop's at 48 kHz.
+    // stream's start, across its range in 20 ms, and its gains glide from
+    // blockStartGains to gains across each block.
     ParamSmoother mix;
     MixGains gains;
+    MixGains blockStartGains;
     uint32_t hostPhase;
     // 1: the reverb is fed and the dry signal has the mix's gain; 0: the
     // reverb hears silence and the dry signal passes at unity. Moves by

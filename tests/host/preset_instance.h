@@ -18,6 +18,35 @@ inline std::vector<BundlePreset> loadBundlePresets(const StagedPlugin& staged) {
     return readBundlePresets(staged.world, staged.plugin);
 }
 
+// Applies a preset the way hosts do: lilv_state_restore hands each port
+// value to the host's callback, here `set(symbol, value)`, which sets the
+// control. False unless every value was a number that `set` took.
+template <typename Setter>
+bool applyPresetThroughLilv(const StagedPlugin& staged, LilvInstance* instance, const std::string& presetUri,
+                            Setter set) {
+    struct Target {
+        Setter* set;
+        UridTable* urids;
+        bool ok;
+        static void setValue(const char* symbol, void* data, const void* value, uint32_t size, uint32_t type) {
+            auto* target = static_cast<Target*>(data);
+            float number = 0.0f;
+            const bool numeric = portValueAsFloat(*target->urids, value, size, type, number);
+            target->ok = numeric && (*target->set)(symbol, number) && target->ok;
+        }
+    };
+    UridTable urids;
+    LilvNode* node = lilv_new_uri(staged.world, presetUri.c_str());
+    lilv_world_load_resource(staged.world, node);
+    LilvState* state = lilv_state_new_from_world(staged.world, &urids.map, node);
+    lilv_node_free(node);
+    if (state == nullptr) return false;
+    Target target{&set, &urids, true};
+    lilv_state_restore(state, instance, Target::setValue, &target, 0, nullptr);
+    lilv_state_free(state);
+    return target.ok;
+}
+
 // An instance at the metadata defaults, rendered in calls of `callSize`.
 struct PresetInstance {
     const StagedPlugin& staged;
@@ -57,30 +86,10 @@ struct PresetInstance {
         return false;
     }
 
-    // Applies a preset the way hosts do: lilv_state_restore hands each port
-    // value to the host's callback, which sets the control.
+    // Applies a preset the way hosts do (applyPresetThroughLilv).
     bool restore(const std::string& presetUri) {
-        struct Target {
-            PresetInstance* self;
-            UridTable* urids;
-            bool ok;
-            static void setValue(const char* symbol, void* data, const void* value, uint32_t size, uint32_t type) {
-                auto* target = static_cast<Target*>(data);
-                float number = 0.0f;
-                const bool numeric = portValueAsFloat(*target->urids, value, size, type, number);
-                target->ok = numeric && target->self->set(symbol, number) && target->ok;
-            }
-        };
-        UridTable urids;
-        LilvNode* node = lilv_new_uri(staged.world, presetUri.c_str());
-        lilv_world_load_resource(staged.world, node);
-        LilvState* state = lilv_state_new_from_world(staged.world, &urids.map, node);
-        lilv_node_free(node);
-        if (state == nullptr) return false;
-        Target target{this, &urids, true};
-        lilv_state_restore(state, instance, Target::setValue, &target, 0, nullptr);
-        lilv_state_free(state);
-        return target.ok;
+        return applyPresetThroughLilv(staged, instance, presetUri,
+                                      [this](const char* symbol, float value) { return set(symbol, value); });
     }
 
     // Renders `signal`, appending both outputs.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #define ZT_PLUGIN_URI "http://zulvamoret.org/plugins/zulvamoret-tarnwise"
+#define ZT_STEREO_PLUGIN_URI "http://zulvamoret.org/plugins/zulvamoret-tarnwise-stereo"
 
 constexpr uint32_t kPortCount = 24;
 
@@ -16,10 +17,10 @@ struct StagedPlugin {
     LilvWorld* world = nullptr;
     const LilvPlugin* plugin = nullptr;
 
-    StagedPlugin() {
+    explicit StagedPlugin(const char* pluginUri = ZT_PLUGIN_URI) {
         world = lilv_world_new();
         lilv_world_load_all(world);
-        LilvNode* uri = lilv_new_uri(world, ZT_PLUGIN_URI);
+        LilvNode* uri = lilv_new_uri(world, pluginUri);
         plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
         lilv_node_free(uri);
     }
@@ -65,7 +66,8 @@ struct StagedPlugin {
         std::vector<float> minimum, maximum, defaults;
     };
     Ranges ranges() const {
-        Ranges r{std::vector<float>(kPortCount), std::vector<float>(kPortCount), std::vector<float>(kPortCount)};
+        const uint32_t ports = lilv_plugin_get_num_ports(plugin);
+        Ranges r{std::vector<float>(ports), std::vector<float>(ports), std::vector<float>(ports)};
         lilv_plugin_get_port_ranges_float(plugin, r.minimum.data(), r.maximum.data(), r.defaults.data());
         return r;
     }
