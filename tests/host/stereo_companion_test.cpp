@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <math.h>
 
-#include <complex>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "decay_analysis.h"
 #include "preset_instance.h"
 #include "stereo_host.h"
+#include "support/spectrum.h"
 
 namespace {
 
@@ -54,27 +54,6 @@ Response wetResponse(const StagedPlugin& staged, double rate, double seconds,
 struct RoomMeasures {
     double t60 = 0, firstArrival = 0, centroid = 0;
 };
-
-void fft(std::vector<std::complex<double>>& a) {
-    const size_t n = a.size();
-    for (size_t i = 1, j = 0; i < n; ++i) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    for (size_t len = 2; len <= n; len <<= 1) {
-        const std::complex<double> step = std::polar(1.0, -2 * M_PI / static_cast<double>(len));
-        for (size_t i = 0; i < n; i += len) {
-            std::complex<double> w = 1.0;
-            for (size_t k = 0; k < len / 2; ++k, w *= step) {
-                const std::complex<double> u = a[i + k], v = a[i + k + len / 2] * w;
-                a[i + k] = u + v;
-                a[i + k + len / 2] = u - v;
-            }
-        }
-    }
-}
 
 RoomMeasures measureRoom(const Response& r, double rate) {
     RoomMeasures m;
