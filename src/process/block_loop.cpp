@@ -1,5 +1,6 @@
 #include "process/block_loop.h"
 
+#include <math.h>
 #include <string.h>
 
 #include "engine/engine_state.h"
@@ -103,8 +104,9 @@ void startAtControlValues(BlockLoop& loop, EngineState& engine) {
     }
     ParamSmoother* const smoothers[] = {&loop.mixSmoother, &loop.diffusionSmoother};
     for (ParamSmoother* smoother : smoothers) {
-        // A NaN target keeps the smoother's own way of falling instead.
-        if (smoother->target == smoother->target) smoother->current = smoother->target;
+        // Only a finite target: a smoother never leaves an infinity, and
+        // from elsewhere it moves toward a NaN or an infinity its own way.
+        if (isfinite(smoother->target)) smoother->current = smoother->target;
     }
     updateMixGains(engine, loop.mixSmoother.current);
     applyDiffusionAmount(engine, loop.diffusionSmoother.current);

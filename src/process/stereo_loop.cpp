@@ -1,5 +1,6 @@
 #include "process/stereo_loop.h"
 
+#include <math.h>
 #include <string.h>
 
 #include "engine/engine_state.h"
@@ -96,8 +97,8 @@ void freeStereoLoop(StereoLoop& loop) {
 
 void startStereoLoop(StereoLoop& loop, const StereoTargets& targets) {
     loop.mix.target = targets.mix;
-    // A NaN target keeps the smoother's own way of falling from 0 instead.
-    if (targets.mix == targets.mix) loop.mix.current = targets.mix;
+    // Only a finite target, as in startAtControlValues.
+    if (isfinite(targets.mix)) loop.mix.current = targets.mix;
     loop.gains = loop.blockStartGains = equalPowerMixGains(loop.mix.current);
     jumpPreDelay(loop.preDelay, preDelaySamples(loop.preDelay, targets.preDelayMs, loop.hostRate));
     loop.width.current = loop.width.target = widthFromPercent(targets.widthPercent);

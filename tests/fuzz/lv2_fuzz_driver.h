@@ -1,5 +1,6 @@
-// Drives plug-in instances through the LV2 entry points with whatever a
-// source of choices dictates: any float on any control port, run lengths of
+// Drives instances of either plug-in (the mono-input one or the stereo
+// companion) through the LV2 entry points with whatever a source of
+// choices dictates: any float on any control port, run lengths of
 // 0 to 8192, buffers shared between ports, ports reconnected between runs,
 // deactivate/activate, and several instances created, run and destroyed
 // interleaved. The seeded GoogleTest driver and the libFuzzer target share
@@ -23,8 +24,7 @@ extern "C" const LV2_Descriptor* lv2_descriptor(uint32_t index);
 
 namespace fuzz {
 
-constexpr uint32_t kPorts = 24;
-constexpr uint32_t kFirstControl = 3;
+constexpr uint32_t kMaxPorts = 28;
 constexpr uint32_t kLongestRun = 8192;
 constexpr uint32_t kMaxInstances = 3;
 
@@ -103,10 +103,20 @@ uint32_t anyRunLength(Source& source) {
     }
 }
 
+// The port layout of a plug-in: its audio inputs, its two audio outputs,
+// then its controls (the mono-input plug-in's 3..23 first).
+struct PluginShape {
+    const LV2_Descriptor* descriptor;
+    uint32_t ports;   // 24 mono-input, 28 stereo
+    uint32_t inputs;  // 1 or 2
+};
+
+inline PluginShape monoShape() { return PluginShape{lv2_descriptor(0), 24, 1}; }
+
 struct Instance {
     LV2_Handle handle = nullptr;
-    float controls[kPorts] = {};
-    float spare[kPorts] = {};  // second home for control ports, to reconnect to
+    float controls[kMaxPorts] = {};
+    float spare[kMaxPorts] = {};  // second home for control ports, to reconnect to
 };
 
 struct Statistics {
@@ -118,7 +128,8 @@ struct Statistics {
 
 class Driver {
 public:
-    Driver() : descriptor_(lv2_descriptor(0)) {}
+    explicit Driver(const PluginShape& shape = monoShape())
+        : descriptor_(shape.descriptor), ports_(shape.ports), inputs_(shape.inputs), audioPorts_(shape.inputs + 2) {}
     ~Driver() {
         for (auto& instance : instances_) destroy(instance);
     }
@@ -140,17 +151,17 @@ public:
         if (action < 35) {
             run(source, instance);
         } else if (action < 60) {
-            instance.controls[kFirstControl + source.below(kPorts - kFirstControl)] = anyFloat(source);
+            instance.controls[audioPorts_ + source.below(ports_ - audioPorts_)] = anyFloat(source);
         } else if (action < 65) {
-            for (uint32_t p = kFirstControl; p < kPorts; ++p) instance.controls[p] = anyFloat(source);
+            for (uint32_t p = audioPorts_; p < ports_; ++p) instance.controls[p] = anyFloat(source);
         } else if (action < 75) {
             // Move a control port to the other home, which holds its own value.
-            const uint32_t port = kFirstControl + source.below(kPorts - kFirstControl);
+            const uint32_t port = audioPorts_ + source.below(ports_ - audioPorts_);
             float* home = source.below(2) == 0 ? instance.spare : instance.controls;
             home[port] = anyFloat(source);
             descriptor_->connect_port(instance.handle, port, &home[port]);
         } else if (action < 80) {
-            const uint32_t indices[] = {kPorts, kPorts + 1, 1000, UINT32_MAX};
+            const uint32_t indices[] = {ports_, ports_ + 1, 1000, UINT32_MAX};
             descriptor_->connect_port(instance.handle, indices[source.below(4)], instance.spare);
         } else if (action < 88) {
             descriptor_->deactivate(instance.handle);
@@ -162,7 +173,7 @@ public:
             destroy(instance);
         } else {
             // A run of every port changed at once, ports 6..10 among them.
-            for (uint32_t p = kFirstControl; p < kPorts; ++p) instance.controls[p] = anyFloat(source);
+            for (uint32_t p = audioPorts_; p < ports_; ++p) instance.controls[p] = anyFloat(source);
             run(source, instance);
         }
     }
@@ -174,10 +185,12 @@ public:
     bool everyInstanceRecovers(Source& source) {
         for (auto& instance : instances_) {
             if (instance.handle == nullptr) continue;
-            const float ordinary[kPorts] = {0, 0, 0, 30, 50, 50, 8, 2, 40, 0, 0, 0.5f, 1, 0,
-                                            0.5f, 1, 12000, 4000, 4, 10, 2, 4, 0.4f, 0.7f};
-            for (uint32_t p = kFirstControl; p < kPorts; ++p) {
-                instance.controls[p] = ordinary[p];
+            // Ports 3..23 of the mono-input plug-in, then the companion's
+            // pre-delay, width and bypass.
+            const float ordinary[] = {30, 50, 50, 8, 2, 40, 0, 0, 0.5f, 1, 0, 0.5f,
+                                      1, 12000, 4000, 4, 10, 2, 4, 0.4f, 0.7f, 10, 150, 1};
+            for (uint32_t p = audioPorts_; p < ports_; ++p) {
+                instance.controls[p] = ordinary[p - audioPorts_];
                 descriptor_->connect_port(instance.handle, p, &instance.controls[p]);
             }
             std::vector<float> in(256), left(256), right(256);
@@ -185,7 +198,7 @@ public:
             bool finite = false;
             for (int call = 0; call < 48; ++call) {  // 0.25 s: the 50 ms decay falls 300 dB
                 for (float& x : in) x = noise.uniform();
-                connectAudio(instance, in.data(), left.data(), right.data());
+                connectAudio(instance, in.data(), in.data(), left.data(), right.data());
                 descriptor_->run(instance.handle, 256);
                 finite = true;
                 for (uint32_t k = 0; k < 256; ++k) finite = finite && isfinite(left[k]) && isfinite(right[k]);
@@ -202,7 +215,7 @@ private:
         instance.handle = descriptor_->instantiate(descriptor_, rates[source.below(9)], "/nowhere/", nullptr);
         if (instance.handle == nullptr) return;
         ++statistics_.instances;
-        for (uint32_t p = kFirstControl; p < kPorts; ++p) {
+        for (uint32_t p = audioPorts_; p < ports_; ++p) {
             instance.controls[p] = anyFloat(source);
             descriptor_->connect_port(instance.handle, p, &instance.controls[p]);
         }
@@ -215,36 +228,42 @@ private:
         instance.handle = nullptr;
     }
 
-    void connectAudio(Instance& instance, float* in, float* left, float* right) {
+    void connectAudio(Instance& instance, float* in, float* otherIn, float* left, float* right) {
         descriptor_->connect_port(instance.handle, 0, in);
-        descriptor_->connect_port(instance.handle, 1, left);
-        descriptor_->connect_port(instance.handle, 2, right);
+        if (inputs_ == 2) descriptor_->connect_port(instance.handle, 1, otherIn);
+        descriptor_->connect_port(instance.handle, inputs_, left);
+        descriptor_->connect_port(instance.handle, inputs_ + 1, right);
     }
 
     template <typename Source>
     void run(Source& source, Instance& instance) {
         const uint32_t n = anyRunLength(source);
         // Exactly n floats each (new float[0] is a real, untouchable block).
-        std::unique_ptr<float[]> in(new float[n]), left(new float[n]), right(new float[n]);
+        std::unique_ptr<float[]> in(new float[n]), otherIn(new float[n]), left(new float[n]), right(new float[n]);
         fillSignal(source, in.get(), n);
+        fillSignal(source, otherIn.get(), n);
         SampleNoise garbage{source.bits()};
         for (uint32_t k = 0; k < n; ++k) left[k] = right[k] = floatFromBits(garbage.bits());
         float* input = in.get();
+        float* secondInput = otherIn.get();
         float* outLeft = left.get();
         float* outRight = right.get();
-        switch (source.below(8)) {
+        switch (source.below(9)) {
             case 0: memcpy(outLeft, input, n * sizeof(float)); input = outLeft; break;    // in place, left
             case 1: memcpy(outRight, input, n * sizeof(float)); input = outRight; break;  // in place, right
             case 2: outRight = outLeft; break;                                         // one output buffer
+            case 3: secondInput = input; break;                                        // one input buffer
+            case 4: memcpy(outLeft, secondInput, n * sizeof(float)); secondInput = outLeft; break;  // crossed in place
             default: break;
         }
-        connectAudio(instance, input, outLeft, outRight);
+        connectAudio(instance, input, secondInput, outLeft, outRight);
         descriptor_->run(instance.handle, n);
         ++statistics_.runs;
         statistics_.samples += n;
     }
 
     const LV2_Descriptor* descriptor_;
+    uint32_t ports_, inputs_, audioPorts_;
     Instance instances_[kMaxInstances];
     Statistics statistics_;
 };

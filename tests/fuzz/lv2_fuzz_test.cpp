@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "fuzz/lv2_fuzz_driver.h"
+#include "shell/stereo_descriptor.h"
 
 namespace {
 
@@ -29,13 +30,24 @@ uint64_t fromEnvironment(const char* name, uint64_t fallback) {
 constexpr uint64_t kDefaultIterations = 300;
 constexpr uint32_t kStepsPerIteration = 40;
 
-TEST(LV2Fuzz, AnySequenceOfCallsIsSafeAndLeavesInstancesThatRecover) {
+struct FuzzedPlugin {
+    const char* name;
+    fuzz::PluginShape (*shape)();
+};
+const FuzzedPlugin kPlugins[] = {
+    {"mono", fuzz::monoShape},
+    {"stereo", [] { return fuzz::PluginShape{stereoDescriptor(), 28, 2}; }},
+};
+
+class LV2Fuzz : public ::testing::TestWithParam<FuzzedPlugin> {};
+
+TEST_P(LV2Fuzz, AnySequenceOfCallsIsSafeAndLeavesInstancesThatRecover) {
     const uint64_t iterations = fromEnvironment("ZT_FUZZ_ITERATIONS", kDefaultIterations);
     const uint64_t seed = fromEnvironment("ZT_FUZZ_SEED", 1);
     fuzz::Statistics total;
     for (uint64_t iteration = 0; iteration < iterations; ++iteration) {
         SeededSource source{seed * 0x100000001B3ull + iteration};
-        fuzz::Driver driver;
+        fuzz::Driver driver(GetParam().shape());
         ASSERT_TRUE(driver.ready());
         for (uint32_t s = 0; s < kStepsPerIteration; ++s) driver.step(source);
         ASSERT_TRUE(driver.everyInstanceRecovers(source))
@@ -51,5 +63,8 @@ TEST(LV2Fuzz, AnySequenceOfCallsIsSafeAndLeavesInstancesThatRecover) {
            static_cast<unsigned long long>(total.samples), static_cast<unsigned long long>(total.instances));
     EXPECT_GT(total.runs, iterations * 5) << "the driver must mostly run, not only set ports";
 }
+
+INSTANTIATE_TEST_SUITE_P(Plugins, LV2Fuzz, ::testing::ValuesIn(kPlugins),
+                         [](const ::testing::TestParamInfo<FuzzedPlugin>& info) { return info.param.name; });
 
 }  // namespace

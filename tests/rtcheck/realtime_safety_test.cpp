@@ -36,17 +36,32 @@ namespace {
 constexpr uint32_t kPorts = 24;
 constexpr uint32_t kMaxRun = 4096;
 
-// The staged plug-in, or the binary named by ZT_PLUGIN_BINARY in the
-// environment (an installed one, say).
-const char* pluginPath() {
-    const char* path = getenv("ZT_PLUGIN_BINARY");
-    return path != nullptr && *path != '\0' ? path : ZT_PLUGIN_BINARY;
+// The two plug-ins, each at the rates that take its different paths.
+struct PluginUnderTest {
+    const char* name;
+    const char* binary;  // ZT_PLUGIN_BINARY or ZT_STEREO_PLUGIN_BINARY in the environment override it
+    const char* variable;
+    double rate;
+    bool stereo;  // two inputs, the controls one index up, and three controls of its own
+};
+const PluginUnderTest kPlugins[] = {
+    {"mono", ZT_PLUGIN_BINARY, "ZT_PLUGIN_BINARY", 48000.0, false},
+    {"stereo_44k1", ZT_STEREO_PLUGIN_BINARY, "ZT_STEREO_PLUGIN_BINARY", 44100.0, true},
+    {"stereo_192k", ZT_STEREO_PLUGIN_BINARY, "ZT_STEREO_PLUGIN_BINARY", 192000.0, true},
+    {"stereo_32k", ZT_STEREO_PLUGIN_BINARY, "ZT_STEREO_PLUGIN_BINARY", 32000.0, true},
+};
+
+// The staged plug-in, or the binary the environment names (an installed
+// one, say).
+const char* pluginPath(const PluginUnderTest& plugin) {
+    const char* path = getenv(plugin.variable);
+    return path != nullptr && *path != '\0' ? path : plugin.binary;
 }
 
 struct LoadedPlugin {
-    void* library = dlopen(pluginPath(), RTLD_NOW | RTLD_LOCAL);
+    void* library;
     const LV2_Descriptor* descriptor = nullptr;
-    LoadedPlugin() {
+    explicit LoadedPlugin(const PluginUnderTest& plugin) : library(dlopen(pluginPath(plugin), RTLD_NOW | RTLD_LOCAL)) {
         if (library == nullptr) return;
         auto entry = reinterpret_cast<const LV2_Descriptor* (*)(uint32_t)>(dlsym(library, "lv2_descriptor"));
         if (entry != nullptr) descriptor = entry(0);
@@ -68,28 +83,44 @@ const float kSettingC[kPorts] = {0, 0, 0, 100, 50, 50, 1, 220, 0.5f, 0, 1, 0.9f,
 // Values far outside the ranges, to take the guards' paths as well.
 const float kSettingWild[kPorts] = {0, 0, 0, NAN, -1, INFINITY, 500, -3, NAN, 1e30f, INFINITY, NAN, -0.5f, 1e10f,
                                     NAN, -INFINITY, 0, -100, -7, 1e20f, -5, NAN, -1, 1e30f};
+// The stereo companion's own pre-delay, width and bypass beside each
+// setting, in the order A, B, C, wild.
+const float kStereoExtras[4][3] = {{0, 150, 1}, {500, 0, 0}, {37, 200, 1}, {NAN, -1e30f, NAN}};
 
 struct Host {
     const LV2_Descriptor* descriptor;
+    bool stereo;
     LV2_Handle handle;
-    float controls[kPorts] = {};
+    float controls[kPorts + 4] = {};  // by port index
     std::vector<float> in = std::vector<float>(kMaxRun), left = std::vector<float>(kMaxRun),
                        right = std::vector<float>(kMaxRun);
     uint32_t noise = 1;
 
-    explicit Host(const LV2_Descriptor* d) : descriptor(d), handle(d->instantiate(d, 48000.0, "", nullptr)) {
+    Host(const LV2_Descriptor* d, const PluginUnderTest& plugin)
+        : descriptor(d), stereo(plugin.stereo), handle(d->instantiate(d, plugin.rate, "", nullptr)) {
         if (handle == nullptr) return;
         use(kSettingA);
-        descriptor->connect_port(handle, 0, in.data());
-        descriptor->connect_port(handle, 1, left.data());
-        descriptor->connect_port(handle, 2, right.data());
-        for (uint32_t p = 3; p < kPorts; ++p) descriptor->connect_port(handle, p, &controls[p]);
+        // The companion hears the same signal in both inputs.
+        float* const monoAudio[] = {in.data(), left.data(), right.data()};
+        float* const stereoAudio[] = {in.data(), in.data(), left.data(), right.data()};
+        const uint32_t audioPorts = stereo ? 4 : 3;
+        for (uint32_t p = 0; p < audioPorts; ++p) descriptor->connect_port(handle, p, (stereo ? stereoAudio : monoAudio)[p]);
+        for (uint32_t p = audioPorts; p < ports(); ++p) descriptor->connect_port(handle, p, &controls[p]);
         descriptor->activate(handle);
     }
     ~Host() {
         if (handle != nullptr) descriptor->cleanup(handle);
     }
-    void use(const float* setting) { memcpy(controls + 3, setting + 3, (kPorts - 3) * sizeof(float)); }
+    uint32_t ports() const { return stereo ? kPorts + 4 : kPorts; }
+    void use(const float* setting) {
+        const uint32_t shift = stereo ? 1 : 0;
+        memcpy(controls + 3 + shift, setting + 3, (kPorts - 3) * sizeof(float));
+        if (!stereo) return;
+        const float* settings[] = {kSettingA, kSettingB, kSettingC, kSettingWild};
+        for (int k = 0; k < 4; ++k) {
+            if (settings[k] == setting) memcpy(controls + kPorts + 1, kStereoExtras[k], sizeof kStereoExtras[k]);
+        }
+    }
     void fillInput(uint32_t n, float level) {
         for (uint32_t k = 0; k < n; ++k) {
             noise = noise * 1664525u + 1013904223u;
@@ -141,10 +172,12 @@ TEST(RealtimeSafety, CounterSeesEachKindOfCall) {
     EXPECT_EQ(count.randomCalls, 2u);
 }
 
-TEST(RealtimeSafety, RunAllocatesOpensAndLocksNothing) {
-    LoadedPlugin plugin;
+class RealtimeSafetyOf : public ::testing::TestWithParam<PluginUnderTest> {};
+
+TEST_P(RealtimeSafetyOf, RunAllocatesOpensAndLocksNothing) {
+    LoadedPlugin plugin(GetParam());
     ASSERT_NE(plugin.descriptor, nullptr) << dlerror();
-    Host host(plugin.descriptor);
+    Host host(plugin.descriptor, GetParam());
     ASSERT_NE(host.handle, nullptr);
 
     // The first run applies every port.
@@ -185,10 +218,10 @@ TEST(RealtimeSafety, RunAllocatesOpensAndLocksNothing) {
 
 // A host that uses rand() itself sees its own sequence, however often run
 // recomputes the unit lengths in between (a count of 1 among them).
-TEST(RealtimeSafety, RunLeavesTheHostsRandomSequenceAlone) {
-    LoadedPlugin plugin;
+TEST_P(RealtimeSafetyOf, RunLeavesTheHostsRandomSequenceAlone) {
+    LoadedPlugin plugin(GetParam());
     ASSERT_NE(plugin.descriptor, nullptr) << dlerror();
-    Host host(plugin.descriptor);
+    Host host(plugin.descriptor, GetParam());
     ASSERT_NE(host.handle, nullptr);
     constexpr int kDraws = 12;
     srand(77);
@@ -205,8 +238,8 @@ TEST(RealtimeSafety, RunLeavesTheHostsRandomSequenceAlone) {
 }
 
 // When the engine cannot be allocated, instantiate gives null and keeps nothing.
-TEST(RealtimeSafety, InstantiateReturnsNullWhenMemoryRunsOut) {
-    LoadedPlugin plugin;
+TEST_P(RealtimeSafetyOf, InstantiateReturnsNullWhenMemoryRunsOut) {
+    LoadedPlugin plugin(GetParam());
     ASSERT_NE(plugin.descriptor, nullptr) << dlerror();
     const LV2_Descriptor* d = plugin.descriptor;
     // The engine's block fails alone, then every allocation does.
@@ -219,14 +252,14 @@ TEST(RealtimeSafety, InstantiateReturnsNullWhenMemoryRunsOut) {
         SCOPED_TRACE(failFrom);
         armForbiddenCallCount();
         failAllocationsFrom(failFrom);
-        LV2_Handle handle = d->instantiate(d, 48000.0, "", nullptr);
+        LV2_Handle handle = d->instantiate(d, GetParam().rate, "", nullptr);
         const ForbiddenCallCount count = disarmForbiddenCallCount();
         EXPECT_EQ(handle, nullptr);
         EXPECT_GE(count.allocations, c.allocationsTried);
         EXPECT_EQ(count.liveBlocks, 0) << "a failed instantiate must release what it took";
         if (handle != nullptr) d->cleanup(handle);
     }
-    LV2_Handle handle = d->instantiate(d, 48000.0, "", nullptr);
+    LV2_Handle handle = d->instantiate(d, GetParam().rate, "", nullptr);
     EXPECT_NE(handle, nullptr) << "a later instantiate, with memory, works";
     if (handle != nullptr) d->cleanup(handle);
 }
@@ -331,10 +364,10 @@ struct Rounds {
 };
 
 // One instance, then two on two threads recomputing at the same moments.
-TEST(RealtimeSafety, RunMakesNoSystemCall) {
-    LoadedPlugin plugin;
+TEST_P(RealtimeSafetyOf, RunMakesNoSystemCall) {
+    LoadedPlugin plugin(GetParam());
     ASSERT_NE(plugin.descriptor, nullptr) << dlerror();
-    Host host(plugin.descriptor), other(plugin.descriptor);
+    Host host(plugin.descriptor, GetParam()), other(plugin.descriptor, GetParam());
     ASSERT_NE(host.handle, nullptr);
     ASSERT_NE(other.handle, nullptr);
     host.fillInput(kMaxRun, 0.5f);
@@ -352,5 +385,8 @@ TEST(RealtimeSafety, RunMakesNoSystemCall) {
     const long inRuns = firstSystemCallOf({[&] { together.play(host, 0); }, [&] { together.play(other, 1); }});
     EXPECT_EQ(inRuns, -1) << "run on two threads made system call " << inRuns;
 }
+
+INSTANTIATE_TEST_SUITE_P(Plugins, RealtimeSafetyOf, ::testing::ValuesIn(kPlugins),
+                         [](const ::testing::TestParamInfo<PluginUnderTest>& info) { return info.param.name; });
 
 }  // namespace
