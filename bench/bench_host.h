@@ -62,3 +62,6 @@ void setTailControls(float* controls);
 // The default settings' second state for automation: every control port
 // moved a little (the unit count by one, the switches flipped).
 void setAutomationAlternative(float* controls);
+
+// The stereo companion at its defaults, named stereo/default/<host rate>.
+void registerStereoBenchmarks();

@@ -1,7 +1,8 @@
 // Nanoseconds per sample of the plug-in's run, through the LV2 entry points
 // at 48000 in calls of 256 samples, for named settings, on the oracle path
 // and on each vector path; then the control stage alone and the stages of
-// the block loop on their own. At the end a summary table gives the medians
+// the block loop on their own; then the stereo companion at four host rates
+// (stereo_bench.cpp). At the end a summary table gives the medians
 // and the ratios, all from this one run on this one machine. With other
 // work on the machine, interleave the repetitions:
 //
@@ -9,6 +10,7 @@
 //            --benchmark_report_aggregates_only=true [--benchmark_filter=plugin/]
 #include <benchmark/benchmark.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -316,6 +318,7 @@ void registerBenchmarks() {
                 path);
     benchmark::RegisterBenchmark("stage/diffusers", diffuserRun);
     benchmark::RegisterBenchmark("stage/mix", mixRun);
+    registerStereoBenchmarks();
 }
 
 // The console output, then a table of the medians (or the single runs)
@@ -377,6 +380,18 @@ public:
         for (const auto& entry : nsPerSample_)
             if (entry.first.rfind("stage/", 0) == 0)
                 printf("%-22s %9.2f ns per sample\n", entry.first.c_str(), entry.second);
+        // The companion per second of audio (its name ends in the host
+        // rate), against the mono-input plug-in at 48 kHz.
+        const std::string mono = std::string("plugin/default/") + fastName;
+        for (const auto& entry : nsPerSample_) {
+            if (entry.first.rfind("stereo/", 0) != 0) continue;
+            const double rate = atof(entry.first.substr(entry.first.rfind('/') + 1).c_str());
+            printf("%-22s %9.2f ns per sample, %6.2f ms per second of audio", entry.first.c_str(), entry.second,
+                   entry.second * rate * 1e-6);
+            if (nsPerSample_.count(mono))
+                printf(", %.2fx the mono-input plug-in's second at 48 kHz", entry.second * rate / (nsPerSample_[mono] * 48000.0));
+            printf("\n");
+        }
     }
 
 private:

@@ -11,7 +11,8 @@ uri=http://zulvamoret.org/plugins/zulvamoret-tarnwise
 rm -rf "$prefix"
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 bundle=$prefix/lib/lv2/zulvamoret-tarnwise.lv2
-for file in libzulvamoret-tarnwise.so manifest.ttl zulvamoret-tarnwise.ttl presets.ttl; do
+for file in libzulvamoret-tarnwise.so libzulvamoret-tarnwise-stereo.so manifest.ttl zulvamoret-tarnwise.ttl \
+    zulvamoret-tarnwise-stereo.ttl presets.ttl; do
     test -f "$bundle/$file" || { echo "missing $file"; exit 1; }
 done
 test -x "$prefix/bin/zt-render" || { echo "zt-render is not installed in $prefix/bin"; exit 1; }
@@ -20,6 +21,9 @@ export LV2_PATH=$prefix/lib/lv2
 info=$("$lv2info" "$uri")
 echo "$info" | grep -q 'Symbol: *mod_rate_last' || { echo "lv2info does not see the ports"; exit 1; }
 echo "$info" | grep -q '^[[:space:]]*Small Room$' || { echo "lv2info does not see the presets"; exit 1; }
+stereo=$("$lv2info" "$uri-stereo")
+echo "$stereo" | grep -q 'Symbol: *enabled' || { echo "lv2info does not see the stereo companion's ports"; exit 1; }
+echo "$stereo" | grep -q '^[[:space:]]*Small Room$' || { echo "lv2info does not see the companion's presets"; exit 1; }
 
 listed=$("$presets" list)
 count=$(echo "$listed" | wc -l)

@@ -39,6 +39,15 @@ void jumpPreDelay(PreDelay& line, uint32_t delay) {
 }
 
 void runPreDelay(PreDelay& line, float* x, uint32_t n) {
+    if (line.fadeLeft == 0 && line.target == line.delay) {
+        // Steady: each sample in, the one `delay` samples older out.
+        for (uint32_t k = 0; k < n; ++k) {
+            line.ring[line.write] = x[k];
+            x[k] = tap(line, line.delay);
+            line.write = line.write + 1 == line.capacity ? 0 : line.write + 1;
+        }
+        return;
+    }
     for (uint32_t k = 0; k < n; ++k) {
         line.ring[line.write] = x[k];
         if (line.fadeLeft == 0 && line.target != line.delay) {

@@ -52,20 +52,24 @@ void runEngineBlock(StereoLoop& loop, BlockLoop& blocks, EngineState& engine, co
 // out, while the tail keeps the mix's wet gain and rings on.
 void mixChannels(StereoLoop& loop, const float* dryLeft, const float* dryRight, const float* wetLeft,
                  const float* wetRight, const float* fade, float* outLeft, float* outRight, uint32_t n) {
-    for (uint32_t k = 0; k < n; ++k) {
+    constexpr float kAlong = 1.0f / static_cast<float>(kBlockLength);
+    for (uint32_t k = 0; k < n;) {
         if (loop.hostPhase == 0) {
             loop.blockStartGains = loop.gains;
             if (tickSmoother(loop.mix)) loop.gains = equalPowerMixGains(loop.mix.current);
         }
-        loop.hostPhase = loop.hostPhase + 1;
-        const float along = static_cast<float>(loop.hostPhase) * (1.0f / static_cast<float>(kBlockLength));
+        const MixGains from = loop.blockStartGains;
+        const MixGains to = loop.gains;
+        const uint32_t end = k + (kBlockLength - loop.hostPhase) < n ? k + (kBlockLength - loop.hostPhase) : n;
+        for (; k < end; ++k) {
+            const float along = static_cast<float>(++loop.hostPhase) * kAlong;
+            const float dryMix = from.dry + along * (to.dry - from.dry);
+            const float wet = from.wet + along * (to.wet - from.wet);
+            const float dry = 1.0f - fade[k] * (1.0f - dryMix);  // exactly 1 when bypassed
+            outLeft[k] = dry * dryLeft[k] + wet * wetLeft[k];
+            outRight[k] = dry * dryRight[k] + wet * wetRight[k];
+        }
         if (loop.hostPhase == kBlockLength) loop.hostPhase = 0;
-        const MixGains& from = loop.blockStartGains;
-        const float dryMix = from.dry + along * (loop.gains.dry - from.dry);
-        const float wet = from.wet + along * (loop.gains.wet - from.wet);
-        const float dry = 1.0f - fade[k] * (1.0f - dryMix);  // exactly 1 when bypassed
-        outLeft[k] = dry * dryLeft[k] + wet * wetLeft[k];
-        outRight[k] = dry * dryRight[k] + wet * wetRight[k];
     }
 }
 
