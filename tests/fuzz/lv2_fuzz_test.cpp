@@ -39,6 +39,8 @@ const FuzzedPlugin kPlugins[] = {
     {"stereo", [] { return fuzz::PluginShape{stereoDescriptor(), 28, 2}; }},
 };
 
+void PrintTo(const FuzzedPlugin& plugin, std::ostream* out) { *out << plugin.name; }
+
 class LV2Fuzz : public ::testing::TestWithParam<FuzzedPlugin> {};
 
 TEST_P(LV2Fuzz, AnySequenceOfCallsIsSafeAndLeavesInstancesThatRecover) {

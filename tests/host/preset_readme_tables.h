@@ -8,13 +8,17 @@
 #include <string>
 #include <vector>
 
-// The cells of every table row in a Markdown file ("| a | b |"), trimmed.
-inline std::vector<std::vector<std::string>> readmeTableRows(const std::string& path) {
+// The cells of every table row in a Markdown file ("| a | b |"), trimmed;
+// with a section ("## Controls"), only those between its heading and the
+// next one of its level.
+inline std::vector<std::vector<std::string>> readmeTableRows(const std::string& path, const std::string& section = "") {
     std::vector<std::vector<std::string>> rows;
     std::ifstream file(path);
     std::string line;
+    bool inside = section.empty();
     while (std::getline(file, line)) {
-        if (line.rfind("| ", 0) != 0) continue;
+        if (!section.empty() && line.rfind("## ", 0) == 0) inside = line == section;
+        if (!inside || line.rfind("| ", 0) != 0) continue;
         std::vector<std::string> cells;
         std::stringstream stream(line.substr(1));
         std::string cell;

@@ -51,6 +51,8 @@ const PluginUnderTest kPlugins[] = {
     {"stereo_32k", ZT_STEREO_PLUGIN_BINARY, "ZT_STEREO_PLUGIN_BINARY", 32000.0, true},
 };
 
+void PrintTo(const PluginUnderTest& plugin, std::ostream* out) { *out << plugin.name; }
+
 // The staged plug-in, or the binary the environment names (an installed
 // one, say).
 const char* pluginPath(const PluginUnderTest& plugin) {
