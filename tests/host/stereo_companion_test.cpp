@@ -101,6 +101,18 @@ TEST(StereoCompanion, BothPlugInsInOneBundleWithTheSameControlsAndPresets) {
         EXPECT_EQ(s.maximum[port + 1], m.maximum[port]);
         EXPECT_EQ(s.defaults[port + 1], m.defaults[port]);
     }
+    // One project; the audio ports two stereo pairs, as hosts draw them.
+    LilvNode *monoProject = lilv_plugin_get_project(mono.plugin), *stereoProject = lilv_plugin_get_project(stereo.plugin);
+    ASSERT_NE(stereoProject, nullptr);
+    ASSERT_NE(monoProject, nullptr);
+    EXPECT_STREQ(lilv_node_as_uri(stereoProject), lilv_node_as_uri(monoProject));
+    lilv_node_free(monoProject);
+    lilv_node_free(stereoProject);
+    const char* const channels[] = {"left", "right", "left", "right"};
+    for (uint32_t port = 0; port < 4; ++port) {
+        EXPECT_EQ(stereo.portValue(port, LV2_CORE "designation"),
+                  std::string("http://lv2plug.in/ns/ext/port-groups#") + channels[port]);
+    }
     EXPECT_EQ(stereo.symbol(25), "pre_delay");
     EXPECT_EQ(stereo.symbol(26), "width");
     EXPECT_EQ(stereo.symbol(27), "enabled");
