@@ -70,33 +70,48 @@ inline auto staysInRing(const BlockStart<T>& s, float n, T& readLow, T& readHigh
     return writesClear(s, n) & lfo & readsInRing(s, n, readLow, readHigh);
 }
 
-// The vector kernels' test for a block of n <= 16 samples read in runs of
-// `run` samples. As staysInRing, but the LFO may wrap (the lanes model it:
-// with 0 <= step <= 2 the phase stays in [-1, 1) and |p| still changes by
-// at most the step per sample), and besides:
-// - every read sees only values written before the block, as the lanes
-//   read the whole block before they write it: the entries read lie wholly
-//   before the block's first write, or each sample j reads at or past
-//   writeIndex + j, which the block has not reached yet (the read pointer
-//   keeps pace with the write position, less 1 - speed per sample when it
-//   is slower; a quarter of a sample spares the roundings);
-// - each run of `run` samples reads within a window of 2 * run entries:
-//   over run - 1 steps the position moves by the pointer advances plus
-//   depth times the change of |p|; truncation and the interpolation partner
-//   widen the window by two entries, a sample and a half more covers the
-//   roundings of this estimate.
+// The vector kernels' test for a block of n <= 16 samples. The lanes model
+// the LFO wrap, the read pointer's and the read position's wraps at the
+// ring's end, and the writes' wrap and guard copies; what they cannot model
+// is a read of an entry the block itself has written, as they read the
+// whole block before they write it. On the ring's circle, measured from
+// the block's first write position w0, sample j writes at j and reads the
+// two entries at and after the read position, which lies between readPhase
+// + 1 + depth and readPhase + 1 + 2 * depth, readPhase having advanced by j
+// speeds. Sample j must read at or past j and no further than the entry
+// before w0 (31999): the entries written in this block are then all behind
+// the read, or all after it. Let m be readPhase + depth - w0 on the circle:
+// - the lowest read of sample j is at least m + 1 + j * speed, which stays
+//   at or past j while m >= (n - 1) * (1 - speed) (the read pointer keeps
+//   pace with the writes, less 1 - speed per sample when it is slower);
+// - the highest entry read is at most m + 2 + (n - 1) * speed + depth.
+// The sums stay below 32768 and below 2^15 steps, so each of the few
+// roundings of readPhase's advance and of this estimate is below 2^-9; a
+// quarter of a sample and one and a half samples cover them. Every lane
+// state must lie in the ranges that keep the positions in the ring: with
+// readPhase in [0, 32000), depth in [0, 300] and steps in [0, 2] every read
+// position lies below 32000 + 601 before its single wrap, and the LFO phase
+// stays in [-1, 1).
 template <class T>
-inline auto fitsLanes(const BlockStart<T>& s, float n, float run) {
-    T readLow, readHigh;
-    const auto inRing = writesClear(s, n) & readsInRing(s, n, readLow, readHigh);
-    const auto lfo = (s.lfoPhase >= -1.0f) & (s.lfoPhase < 1.0f) & (s.lfoStep >= 0.0f) & (s.lfoStep <= 2.0f) &
-                     (s.readSpeed <= 2.0f);
-    const auto behind = readHigh + 1.0f <= s.writeIndex;
-    const T lead = s.readPhase + s.modDepth - s.writeIndex;
-    const auto ahead = (lead >= 0.25f) & (lead >= (n - 1.0f) * (1.004f - s.readSpeed) + 0.25f);
-    const float steps = run - 1.0f;
-    const T span = steps * (s.readSpeed + 0x1p-8f) + s.modDepth * (steps * (s.lfoStep + 0x1p-21f)) + 3.5f;
-    return inRing & lfo & (behind | ahead) & (span <= 2.0f * run - 1.0f);
+inline auto fitsLanes(const BlockStart<T>& s, float n) {
+    const auto sane = (s.writeIndex >= 0.0f) & (s.writeIndex < 32000.0f) & (s.readPhase >= 0.0f) &
+                      (s.readPhase < 32000.0f) & (s.readSpeed >= 0.0f) & (s.readSpeed <= 2.0f) &
+                      (s.modDepth >= 0.0f) & (s.modDepth <= 300.0f) & (s.lfoPhase >= -1.0f) & (s.lfoPhase < 1.0f) &
+                      (s.lfoStep >= 0.0f) & (s.lfoStep <= 2.0f);
+    const T lowest = s.readPhase + s.modDepth - s.writeIndex;  // m, within a whole turn
+    const T slow = (n - 1.0f) * (1.004f - s.readSpeed) + 0.25f;
+    const T reach = n * s.readSpeed + s.modDepth + 3.5f;
+    // m is lowest, lowest + 32000 or lowest - 32000, whichever lies on the
+    // circle [0, 32000); the bounds hold only there.
+    const auto clear = [&](T m) { return (m >= 0.25f) & (m >= slow) & (m + reach <= 32000.0f); };
+    return sane & (clear(lowest) | clear(lowest + 32000.0f) | clear(lowest - 32000.0f));
+}
+
+// Whether the read pointer or a read position may reach the ring's end
+// within the next n samples (then the lanes take the wraps sample by sample).
+template <class T>
+inline auto mayWrapReads(const BlockStart<T>& s, float n) {
+    return s.readPhase + n * s.readSpeed + 2.0f * s.modDepth + 3.0f >= 32000.0f;
 }
 
 }  // namespace

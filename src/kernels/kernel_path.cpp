@@ -53,9 +53,11 @@ bool kernelPathSupported(KernelPath path) {
             __builtin_cpu_init();
             return __builtin_cpu_supports("avx2");
         case KernelPath::Avx512:
-            // The kernel's 256-bit lanes need the VL extension (not on Xeon Phi).
+            // The kernel also uses the VL, DQ and BW extensions (every AVX-512
+            // CPU but Xeon Phi has them).
             __builtin_cpu_init();
-            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                   __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
 #endif
         default:
             return false;

@@ -38,10 +38,9 @@ struct LadderMemory {
     T s1, s2, s3, s4;
 };
 
+// The four stages from the stage input t.u on.
 template <class T>
-inline LadderTaps<T> ladderStep(const LadderCoefficients<T>& c, LadderMemory<T>& m, T x) {
-    LadderTaps<T> t;
-    t.u = x * c.a - c.b * m.last;
+inline void ladderStages(const LadderCoefficients<T>& c, LadderMemory<T>& m, LadderTaps<T>& t) {
     t.y1 = t.u + c.p1 * (m.s1 - t.u);
     m.s1 = t.y1;
     // d + y1 and y1 + d are the same sum, so every set may take this form.
@@ -53,6 +52,28 @@ inline LadderTaps<T> ladderStep(const LadderCoefficients<T>& c, LadderMemory<T>&
     t.y4 = t.y3 + c.p4 * (m.s4 - t.y3);
     m.s4 = t.y4;
     m.last = t.y4;
+}
+
+template <class T>
+inline LadderTaps<T> ladderStep(const LadderCoefficients<T>& c, LadderMemory<T>& m, T x) {
+    LadderTaps<T> t;
+    t.u = x * c.a - c.b * m.last;
+    ladderStages(c, m, t);
+    return t;
+}
+
+// The same step where the feedback factor b is zero (no resonance): while
+// the last output stays finite, b * last is a zero and x * a less a zero is
+// x * a itself unless x * a is -0. Without the feedback the stages no
+// longer wait for the previous sample's last stage, only for their own
+// state: four short chains instead of one long one. The caller makes sure
+// that x * a is never a zero and checks that the last output is still
+// finite after the block.
+template <class T>
+inline LadderTaps<T> ladderStepOpen(const LadderCoefficients<T>& c, LadderMemory<T>& m, T x) {
+    LadderTaps<T> t;
+    t.u = x * c.a;
+    ladderStages(c, m, t);
     return t;
 }
 

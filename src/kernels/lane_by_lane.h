@@ -1,4 +1,4 @@
-// Loads of a few per-unit fields into lanes, one lane at a time, for the
+// Loads and stores of a few per-unit fields, one lane at a time, for the
 // cases an instruction set has no vector form for (64-bit fields and flags,
 // at a stride of two). Lane i takes the field at p[i * stride]. Internal
 // linkage: the vector translation units include this after enabling wider
@@ -19,6 +19,13 @@ inline uint32_t lowWordsByLane(const uint64_t* p, uint32_t stride, int32_t* word
         wide |= (p[i * stride] > INT32_MAX ? 1u : 0u) << i;
     }
     return wide;
+}
+
+// Non-negative words into the chosen lanes' 64-bit fields.
+template <uint32_t W>
+inline void storeIndexByLane(uint64_t* p, uint32_t stride, const int32_t* words, uint32_t lanes) {
+    for (uint32_t i = 0; i < W; ++i)
+        if ((lanes >> i & 1u) != 0) p[i * stride] = (uint64_t)(uint32_t)words[i];
 }
 
 // One bit per lane whose field is not zero.

@@ -93,11 +93,11 @@ void runUnitAloneForLanes(UnitBank& bank, uint64_t u, const float* input, float*
 // every unit's contribution in visiting order as the one-by-one form does.
 void processUnitsInVectors(UnitBank& bank, uint64_t first, uint32_t count, uint32_t stride, const float* input,
                            float* outLeft, float* outRight, uint32_t n, VectorKernel kernel) {
-    alignas(64) float aloneLeft[kMaxUnits][kBlockLength];
-    alignas(64) float aloneRight[kMaxUnits][kBlockLength];
+    alignas(64) float contribLeft[kMaxUnits][kBlockLength];
+    alignas(64) float contribRight[kMaxUnits][kBlockLength];
     alignas(64) float left[kBlockLength];
     alignas(64) float right[kBlockLength];
-    const VectorUnitJob job = {&bank, input, first, stride, count, n, runUnitAloneForLanes, aloneLeft, aloneRight,
+    const VectorUnitJob job = {&bank, input, first, stride, count, n, runUnitAloneForLanes, contribLeft, contribRight,
                                left, right};
     kernel(job);
     writeScaled(bank, left, right, outLeft, outRight, n);

@@ -14,25 +14,27 @@
 // 2W ring entries, a write and a tap are plain vector stores and loads.
 // The sums over the units are then formed per sample in visiting order.
 //
-// A block whose unit would meet an event the lanes do not model (a wrap of
-// the read pointer or of the write position, a read of an entry the block
-// itself writes, a glide that ends) runs that unit through the per-sample
-// procedure instead (job.runAlone); everything else, glides and requests
-// included, runs in the lanes.
+// The lanes take the wraps of the LFO, of the read pointer and of the read
+// position sample by sample, and the writes' wrap at the ring's end and
+// their guard copies per unit. A unit whose block would meet an event they
+// do not model (a read of an entry the block itself writes, a glide that
+// ends, a state outside the ranges the control stage gives) runs through
+// the per-sample procedure instead (job.runAlone).
 //
 // V, the lane traits, provides:
 // - W (lanes per vector), kAllLanes (W one-bits), kFuseGroup and
 //   kFeedbackGroup (vectors whose recurrences run together in registers),
-//   kReadsByLane and kRowsByLane (up to this many samples, reads or rows go
-//   lane by lane with scalar loads instead of transposes), kLookup (whether
-//   lookup exists);
+//   kReadsByLane (up to this many samples, reads go lane by lane with
+//   scalar loads instead of transposes), kLookup (whether lookup exists);
 // - F and I, the float and int32 vectors with the compiler's operators;
 //   set1, set1i, loadu, storeu, loadiu, storeiu, bits (one bit per lane of
-//   a comparison), laneMask (the inverse), select, selecti, abs, min, max,
-//   mini, maxi, cvtt (truncation), cvt;
+//   a comparison), laneMask (the inverse), select, selecti, subWhere and
+//   subWherei (v >= limit ? v - amount : v), abs, min, max, mini, maxi,
+//   cvtt (truncation), cvt;
 // - loadLanes / storeLanes (field arrays at a stride of 1 or 2; stores only
 //   the given lanes), loadIndexLanes (low words of 64-bit fields, with the
-//   lanes whose value is 2^31 or more), nonZero64, nonZeroBytes;
+//   lanes whose value is 2^31 or more), storeIndexLanes, nonZero64,
+//   nonZeroBytes;
 // - lookup(lo, hi, idx): {lo, hi}[idx] for idx in [0, 2W); transpose (W x
 //   W in place); storeSamples / loadSamples (the first count of W floats);
 //   prefetch.
@@ -54,6 +56,10 @@
 namespace {
 
 constexpr uint32_t kSamples = kBlockLength;
+// How many blocks ahead the four streams of a unit (its read window, its
+// writes and its two taps) are prefetched.
+constexpr uint32_t kPrefetchBlocks = 4;
+constexpr int32_t kRing = (int32_t)kUnitRingLength;
 
 template <class V>
 struct Lanes {
@@ -80,17 +86,26 @@ struct LaneState {
     uint32_t glide;  // lanes whose loop length is measured every sample
     uint32_t fresh;  // of those, glides that a request starts in sample 0
     uint32_t took;   // lanes that take a waiting request in sample 0
+    uint32_t plain;  // running lanes whose writes and taps are runs inside the ring
     uint64_t taken[V::W];  // the requests they take
-    float* ring[V::W];
+    float* rings;  // the ring of the vector's first unit; the others follow at ringAt
+    I ringAt;      // each lane's ring, in floats from rings
     int32_t writeAt[V::W];
     int32_t tapA[V::W];  // start of each tap's run in the ring; -1: not a plain run
     int32_t tapB[V::W];
+    // The same runs (plain lanes only) in floats from rings.
+    int32_t writeFrom[V::W];
+    int32_t tapAFrom[V::W];
+    int32_t tapBFrom[V::W];
 };
 
-template <class V>
-inline size_t unitOf(const VectorUnitJob& job, uint32_t lane) {
-    return (size_t)(job.first + (uint64_t)job.stride * lane);
-}
+inline size_t unitOf(const VectorUnitJob& job, uint32_t k) { return (size_t)(job.first + (uint64_t)job.stride * k); }
+
+inline float* ringOf(const VectorUnitJob& job, uint32_t k) { return job.bank->rings[unitOf(job, k)].samples; }
+
+constexpr int32_t kRingFloats = (int32_t)(sizeof(UnitRing) / sizeof(float));
+static_assert(sizeof(UnitRing) % sizeof(float) == 0 && kMaxUnits * sizeof(UnitRing) / sizeof(float) < INT32_MAX,
+              "rings addressed in floats from the first");
 
 // Calls body(g, K) for vectors g .. g + K - 1, with K (a compile-time
 // constant) kGroup while that many remain, then the rest together: a
@@ -114,30 +129,35 @@ inline void inGroups(uint32_t vectors, Body body) {
 
 // ---- Lanes in.
 
-// Where each lane's tap run starts: (w + 64000 - offset) mod 32000, which
-// for offsets below 64000 (every offset the control stage draws) takes at
-// most two subtractions. -1 where the offset is larger or the run crosses
-// the end of the ring.
+// Where each lane's tap run starts. The per-sample procedure reads tap
+// entry j at (W + 64000 - n - offset + j) mod 2^64 mod 32000, W being the
+// write position after the block (write + n, wrapped at the ring's end).
+// While W + 64000 - n >= offset, which holds for every offset below 64000
+// but for the few within a block of a whole turn when the block's writes
+// wrap, that is W + 64000 - n - offset reduced by at most two
+// subtractions. -1 where it is not, or the run crosses the end of the
+// ring.
 template <class V>
 typename V::I tapStarts(typename V::I write, const uint64_t* offsets, uint32_t stride, uint32_t n) {
     using I = typename V::I;
-    constexpr int32_t kRing = (int32_t)kUnitRingLength;
     uint32_t wide = 0;
     I offset = V::loadIndexLanes(offsets, stride, wide);
-    const I plain = (offset >= 0) & (offset < 2 * kRing) & ~V::laneMask(wide);
+    const I base = V::subWherei(write + (int32_t)n, kRing, kRing) + (2 * kRing - (int32_t)n);
+    const I plain = (offset >= 0) & (offset <= base) & ~V::laneMask(wide);
     offset = V::selecti(plain, offset, V::set1i(0));  // no arithmetic on the others
-    I start = write + 2 * kRing - offset;
-    start = start - V::selecti(start >= kRing, V::set1i(kRing), V::set1i(0));
-    start = start - V::selecti(start >= kRing, V::set1i(kRing), V::set1i(0));
+    I start = base - offset;
+    start = V::subWherei(start, kRing, kRing);
+    start = V::subWherei(start, kRing, kRing);
     const I usable = plain & (start <= kRing - (int32_t)n);
     return V::selecti(usable, start, V::set1i(-1));
 }
 
 template <class V>
 void loadLanes(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
+    using I = typename V::I;
     const UnitBank& bank = *job.bank;
     const ChainUnits& units = bank.units;
-    const size_t at = unitOf<V>(job, g * V::W);
+    const size_t at = unitOf(job, g * V::W);
     const uint32_t st = job.stride;
     s.readPhase = V::loadLanes(units.readPhase + at, st);
     s.lfoPhase = V::loadLanes(units.lfoPhase + at, st);
@@ -153,8 +173,7 @@ void loadLanes(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
     // left to runAlone, and 0 stands in for it here, so that no lane's
     // integer arithmetic can overflow. So are silenced units (see the
     // signal guard).
-    using I = typename V::I;
-    const I inRing = (s.write >= 0) & (s.write < (int32_t)kUnitRingLength);
+    const I inRing = (s.write >= 0) & (s.write < kRing);
     s.write = V::selecti(inRing, s.write, V::set1i(0));
     s.barred |= V::bits(~inRing) |
                 V::bits((I)V::loadLanes(reinterpret_cast<const float*>(units.ringLeftToClear + at), st) != 0);
@@ -163,12 +182,21 @@ void loadLanes(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
     const uint32_t left = job.count - g * V::W;
     s.valid = left >= V::W ? V::kAllLanes : (1u << left) - 1u;
     s.glide = s.fresh = s.took = 0;
-    // Lanes past the visited units use the first unit's ring, and store nothing.
-    UnitRing* ring = job.bank->rings + at;
-    for (uint32_t i = 0; i < V::W; ++i, ring += st) s.ring[i] = (s.valid >> i & 1u) != 0 ? ring->samples : job.bank->rings[job.first].samples;
+    s.rings = job.bank->rings[at].samples;
+    alignas(64) int32_t lane[V::W];
+    for (uint32_t i = 0; i < V::W; ++i) lane[i] = (int32_t)i;
+    s.ringAt = V::loadiu(lane) * (int32_t)(st * kRingFloats);
     V::storeiu(s.writeAt, s.write);
-    V::storeiu(s.tapA, tapStarts<V>(s.write, bank.tapOffsetA + at, st, job.n));
-    V::storeiu(s.tapB, tapStarts<V>(s.write, bank.tapOffsetB + at, st, job.n));
+    const I tapA = tapStarts<V>(s.write, bank.tapOffsetA + at, st, job.n);
+    const I tapB = tapStarts<V>(s.write, bank.tapOffsetB + at, st, job.n);
+    V::storeiu(s.tapA, tapA);
+    V::storeiu(s.tapB, tapB);
+    V::storeiu(s.writeFrom, s.write + s.ringAt);
+    V::storeiu(s.tapAFrom, tapA + s.ringAt);
+    V::storeiu(s.tapBFrom, tapB + s.ringAt);
+    // Writes that neither wrap nor reach the guard copies, taps that run on.
+    s.plain = V::bits((s.write >= (int32_t)kUnitGuardEntries) & (s.write <= kRing - (int32_t)job.n) & (tapA >= 0) &
+                      (tapB >= 0));
 }
 
 // Glides and waiting requests, lane by lane (rare but while the host moves
@@ -177,7 +205,7 @@ void loadLanes(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
 template <class V>
 void prepareGlides(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
     const ChainUnits& units = job.bank->units;
-    const size_t at = unitOf<V>(job, g * V::W);
+    const size_t at = unitOf(job, g * V::W);
     const uint32_t busy =
         (V::nonZeroBytes(units.gliding + at, job.stride) | V::nonZero64(units.pendingLength + at, job.stride)) & s.valid;
     if (busy == 0) return;
@@ -187,7 +215,7 @@ void prepareGlides(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
     V::storeiu(target, s.target);
     for (uint32_t i = 0; i < V::W; ++i) {
         if ((busy >> i & 1u) == 0) continue;
-        const size_t u = unitOf<V>(job, g * V::W + i);
+        const size_t u = unitOf(job, g * V::W + i);
         uint64_t goal;
         if (units.gliding[u]) {
             goal = units.targetLength[u];
@@ -207,39 +235,170 @@ void prepareGlides(const VectorUnitJob& job, uint32_t g, LaneState<V>& s) {
     s.target = V::loadiu(target);
 }
 
-// ---- Motion and input filter, in lane layout.
+// ---- Motion, in lane layout.
 
-// Motion with the loop length measured every sample, for a vector with a
-// glide: the lanes whose glide would end in the block are returned (they
-// run on their own, where the feedback is recomputed).
+// One sample's LFO step and read position, and the read pointer's advance.
+template <class V, bool kWrap>
+inline typename V::F moveOneSample(typename V::F& p, typename V::F& rp, const LaneState<V>& s) {
+    using F = typename V::F;
+    p = V::subWhere(p + s.lfoStep, 1.0f, 2.0f);
+    F r = rp + (1.0f + s.depth * (1.0f + V::abs(p)));
+    rp = rp + s.speed;
+    if constexpr (kWrap) {
+        r = V::subWhere(r, kRingLengthFloat, kRingLengthFloat);
+        rp = V::subWhere(rp, kRingLengthFloat, kRingLengthFloat);
+    }
+    return r;
+}
+
+// The loop length measured every sample, for a vector with a glide: the
+// lanes whose glide would end in the block are returned (they run on their
+// own, where the feedback is recomputed).
 template <class V>
-uint32_t moveGlidingLanes(LaneState<V>& s, uint32_t n, uint32_t g, typename V::F* r) {
+uint32_t measureGlides(LaneState<V>& s, uint32_t n) {
     using F = typename V::F;
     using I = typename V::I;
-    constexpr uint32_t K = Lanes<V>::kVectors;
-    constexpr int32_t kRing = (int32_t)kUnitRingLength;
-    F p = s.lfoPhase, rp = s.readPhase;
+    F rp = s.readPhase;
     I met = V::set1i(0), d = V::set1i(0);
     const I fromSecond = V::laneMask(s.fresh);
     for (uint32_t j = 0; j < n; ++j) {
-        p = p + s.lfoStep;
-        p = V::select(p >= 1.0f, p - 2.0f, p);
-        r[j * K + g] = rp + (1.0f + s.depth * (1.0f + V::abs(p)));
-        // d = w - trunc(readPhase), plus a whole ring unless w is ahead. The
-        // clamp changes no position a running lane has, and keeps the
-        // others' arithmetic from overflowing.
-        const I w = s.write + (int32_t)(j + 1);
+        // d = w - trunc(readPhase) before this sample's advance, plus a
+        // whole ring unless w is ahead; w is the write position after this
+        // sample's write. The clamp changes no position a running lane
+        // has, and keeps the others' arithmetic from overflowing.
+        const I w = V::subWherei(s.write + (int32_t)(j + 1), kRing, kRing);
         const I whole = V::cvtt(V::max(V::min(rp, V::set1(2.0f * kRingLengthFloat)), V::set1(0.0f)));
         d = w - whole + V::selecti(V::cvt(w) > rp, V::set1i(0), V::set1i(kRing));
         const I meets = d == s.target;
         met = met | (j == 0 ? meets & ~fromSecond : meets);
-        rp = rp + s.speed;
+        rp = V::subWhere(rp + s.speed, kRingLengthFloat, kRingLengthFloat);
     }
-    s.lfoPhase = p;
-    s.readPhase = rp;
     s.length = d;
     return V::bits(met);
 }
+
+// The LFO, the read positions and the read pointer of every vector over the
+// block, the vectors' short chains interleaved.
+template <class V, bool kWrap>
+void moveLanes(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t vectors, typename V::F* r) {
+    using F = typename V::F;
+    constexpr uint32_t K = Lanes<V>::kVectors;
+    inGroups<V::kFuseGroup>(vectors, [&](uint32_t g0, auto group) {
+        constexpr uint32_t G = decltype(group)::value;
+        F p[G], rp[G];
+        for (uint32_t k = 0; k < G; ++k) {
+            p[k] = lanes[g0 + k].lfoPhase;
+            rp[k] = lanes[g0 + k].readPhase;
+        }
+        for (uint32_t j = 0; j < job.n; ++j) {
+#pragma GCC unroll 8
+            for (uint32_t k = 0; k < G; ++k) r[j * K + g0 + k] = moveOneSample<V, kWrap>(p[k], rp[k], lanes[g0 + k]);
+        }
+        for (uint32_t k = 0; k < G; ++k) {
+            lanes[g0 + k].lfoPhase = p[k];
+            lanes[g0 + k].readPhase = rp[k];
+        }
+    });
+}
+
+// ---- Ring reads.
+
+// Linear interpolation at a position in [0, 32000): truncation is exact,
+// and so is the fraction; 31999 reaches the guard copy of entry 0.
+inline float readAt(const float* ring, float position) {
+    const int32_t whole = (int32_t)position;
+    const float frac = position - (float)whole;
+    return ring[whole] + frac * (ring[whole + 1] - ring[whole]);
+}
+
+// Reads of one unit's run of W positions entry by entry, for a run that
+// spreads wider than a window (a wrap of the read position, fast
+// modulation).
+template <class V>
+__attribute__((noinline, cold)) typename V::F readRunByEntries(const float* ring, typename V::F positions) {
+    alignas(64) float values[V::W];
+    V::storeu(values, positions);
+    for (uint32_t j = 0; j < V::W; ++j) values[j] = readAt(ring, values[j]);
+    return V::loadu(values);
+}
+
+// One vector's reads, per unit and tile of W samples: the positions
+// transposed into a run per unit, and where each run's window of 2W ring
+// entries starts (the tile's lowest position). The runs become the values
+// read in place.
+template <class V>
+struct ReadTiles {
+    typename V::F runs[Lanes<V>::kTiles][V::W];
+    int32_t windows[Lanes<V>::kTiles][V::W];  // in floats from the vector's first ring
+    int32_t bases[Lanes<V>::kTiles][V::W];    // in the unit's ring
+    uint32_t windowed[Lanes<V>::kTiles];      // runs read through their window; the others entry by entry
+    uint32_t count;                           // runs to read: W per tile the block reaches
+};
+
+template <class V, bool kWhole>
+void planReads(const VectorUnitJob& job, const LaneState<V>& s, uint32_t g, const typename V::F* r, ReadTiles<V>& tiles) {
+    using F = typename V::F;
+    using I = typename V::I;
+    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
+    constexpr int32_t kHighestBase = (int32_t)(kUnitRingStorage - 2 * W);
+    const uint32_t n = kWhole ? kSamples : job.n;
+    tiles.count = 0;
+    for (uint32_t t = 0; t * W < n; ++t) {
+        F* tile = tiles.runs[t];
+        F lowest = r[t * W * K + g], highest = lowest;
+#pragma GCC unroll 16
+        for (uint32_t i = 0; i < W; ++i) {
+            // Samples past n repeat the last position, so that the window stays in range.
+            tile[i] = r[(kWhole || t * W + i < n ? t * W + i : n - 1) * K + g];
+            lowest = V::min(lowest, tile[i]);
+            highest = V::max(highest, tile[i]);
+        }
+        // Running lanes read in [0, 32000); the clamps keep the others'
+        // arithmetic from overflowing.
+        const F zero = V::set1(0.0f);
+        const I base = V::mini(V::maxi(V::cvtt(V::max(lowest, zero)), V::set1i(0)), V::set1i(kHighestBase));
+        const I top = V::cvtt(V::min(V::max(highest, zero), V::set1(kRingLengthFloat)));
+        tiles.windowed[t] = V::bits(top - base <= (int32_t)(2 * W - 2)) & s.run;
+        V::storeiu(tiles.bases[t], base);
+        V::storeiu(tiles.windows[t], base + s.ringAt);
+        V::transpose(tile);
+        tiles.count += W;
+    }
+}
+
+// Run i of tile t, read in place.
+template <class V>
+inline void readRun(const LaneState<V>& s, ReadTiles<V>& tiles, uint32_t t, uint32_t i) {
+    using F = typename V::F;
+    using I = typename V::I;
+    F& run = tiles.runs[t][i];
+    if (__builtin_expect((tiles.windowed[t] >> i & 1u) != 0, 1)) {
+        const float* window = s.rings + tiles.windows[t][i];
+        const I whole = V::cvtt(run);
+        const F frac = run - V::cvt(whole);
+        const I at = whole - tiles.bases[t][i];
+        const F lo = V::loadu(window), hi = V::loadu(window + V::W);
+        const F a = V::lookup(lo, hi, at);
+        const F b = V::lookup(lo, hi, at + 1);
+        run = a + frac * (b - a);
+        V::prefetch(window + kPrefetchBlocks * kSamples);
+    } else if ((s.run >> i & 1u) != 0) {
+        run = readRunByEntries<V>(s.rings + (tiles.windows[t][i] - tiles.bases[t][i]), run);
+    }
+}
+
+// The values read, back into lane layout.
+template <class V>
+void finishReads(const VectorUnitJob& job, ReadTiles<V>& tiles, uint32_t g, typename V::F* v) {
+    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
+    for (uint32_t t = 0; t * W < job.n; ++t) {
+        V::transpose(tiles.runs[t]);
+#pragma GCC unroll 16
+        for (uint32_t i = 0; i < W; ++i) v[(t * W + i) * K + g] = tiles.runs[t][i];
+    }
+}
+
+// ---- Input filter, with the reads in the same loop.
 
 template <class V>
 struct LadderLanes {
@@ -250,7 +409,7 @@ struct LadderLanes {
 template <class V>
 inline void loadLadder(const VectorUnitJob& job, const LadderSet& set, uint32_t g, LadderLanes<V>& l) {
     using F = typename V::F;
-    const size_t at = unitOf<V>(job, g * V::W);
+    const size_t at = unitOf(job, g * V::W);
     const uint32_t st = job.stride;
     const F resonance = V::loadLanes(set.resonance + at, st);
     l.c = {1.0f + resonance * V::loadLanes(set.inputCompensation + at, st),
@@ -265,7 +424,7 @@ inline void loadLadder(const VectorUnitJob& job, const LadderSet& set, uint32_t 
 
 template <class V>
 inline void storeLadder(const VectorUnitJob& job, LadderSet& set, uint32_t g, const LadderLanes<V>& l, uint32_t run) {
-    const size_t at = unitOf<V>(job, g * V::W);
+    const size_t at = unitOf(job, g * V::W);
     const uint32_t st = job.stride;
     V::storeLanes(set.lastOutput + at, st, l.m.last, run);
     V::storeLanes(set.state1 + at, st, l.m.s1, run);
@@ -281,122 +440,125 @@ enum class InputForm : uint8_t {
     Plain,     // no filter: input * gain
 };
 
-// The motion of the vectors without a glide and the ladder passes of the
-// filter type in one loop over the samples: the ladder's long chain (about
-// 33 cycles a sample) then overlaps the motion's short ones.
-template <class V, class Mix0, class Mix1>
-void moveAndFilterGroups(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t vectors, LadderPasses<Mix0, Mix1> passes,
-                         typename V::F* r, typename V::F* x) {
+// Whether a vector's single ladder pass may take the open form
+// (ladderStepOpen) over the block: no feedback, and x * a never a zero,
+// for every input sample (inputOpen: none below 2^-40 in magnitude) times
+// each lane's gain and input factor, none below 2^-40 either (their
+// product stays a normal float); the last output finite at the start.
+template <class V>
+inline bool ladderMayOpen(const LaneState<V>& s, const LadderLanes<V>& l) {
     using F = typename V::F;
-    constexpr uint32_t K = Lanes<V>::kVectors;
+    const F tiny = V::set1(0x1p-40f), huge = V::set1(0x1p+127f);
+    const auto open = (l.c.b == 0.0f) & (V::abs(l.c.a) >= tiny) & (V::abs(s.gain) >= tiny) & (V::abs(l.m.last) <= huge);
+    return (V::bits(open) & s.run) == s.run;
+}
+
+template <class V>
+inline bool lastStaysFinite(const LaneState<V>& s, const LadderLanes<V>& l) {
+    return (V::bits(V::abs(l.m.last) <= 0x1p+127f) & s.run) == s.run;
+}
+
+// The ladder passes of the filter type, sample by sample, the vectors
+// together; each sample's turn also reads one unit's run in each vector
+// (tiles, when the reads go through windows), so that the reads' work
+// fills the ladder's long chain (about 33 cycles a sample). Without
+// resonance a single pass takes the open form, whose chains are short; a
+// block whose last output stops being finite (only an overflow does that)
+// runs the ladder again in the closed form.
+template <class V, class Mix0, class Mix1>
+void filterAndReadGroups(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t vectors, LadderPasses<Mix0, Mix1> passes,
+                         bool inputOpen, ReadTiles<V>* tiles, typename V::F* x) {
+    using F = typename V::F;
+    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
     constexpr bool kFilter = !std::is_same<Mix0, NoLadderPass>::value;
     constexpr bool kSecond = !std::is_same<Mix1, NoLadderPass>::value;
     UnitBank& bank = *job.bank;
     const uint32_t n = job.n;
     inGroups<V::kFuseGroup>(vectors, [&](uint32_t g0, auto group) {
         constexpr uint32_t G = decltype(group)::value;
-        F p[G], rp[G];
-        bool moves[G];
         LadderLanes<V> first[G], second[G];
+        bool open = inputOpen && kFilter && !kSecond;
         for (uint32_t k = 0; k < G; ++k) {
-            const LaneState<V>& s = lanes[g0 + k];
-            moves[k] = s.glide == 0;
-            p[k] = s.lfoPhase;
-            rp[k] = s.readPhase;
-            if constexpr (kFilter) loadLadder(job, bank.ladderSets[passes.firstSet], g0 + k, first[k]);
+            if constexpr (kFilter) {
+                loadLadder(job, bank.ladderSets[passes.firstSet], g0 + k, first[k]);
+                open = open && ladderMayOpen(lanes[g0 + k], first[k]);
+            }
             if constexpr (kSecond) loadLadder(job, bank.ladderSets[passes.secondSet], g0 + k, second[k]);
         }
-        for (uint32_t j = 0; j < n; ++j) {
-            const F in = V::set1(job.input[j]);
+        const uint32_t runs = tiles != nullptr ? tiles[g0].count : 0;
+        const auto run = [&](auto opened, auto reading) {
+            constexpr bool kOpen = decltype(opened)::value, kRead = decltype(reading)::value;
+            for (uint32_t j = 0; j < n; ++j) {
+                const F in = V::set1(job.input[j]);
 #pragma GCC unroll 8
-            for (uint32_t k = 0; k < G; ++k) {
-                const LaneState<V>& s = lanes[g0 + k];
-                if (moves[k]) {
-                    p[k] = p[k] + s.lfoStep;
-                    p[k] = V::select(p[k] >= 1.0f, p[k] - 2.0f, p[k]);
-                    r[j * K + g0 + k] = rp[k] + (1.0f + s.depth * (1.0f + V::abs(p[k])));
-                    rp[k] = rp[k] + s.speed;
+                for (uint32_t k = 0; k < G; ++k) {
+                    const LaneState<V>& s = lanes[g0 + k];
+                    if constexpr (kFilter) {
+                        F y = passes.firstMix(kOpen ? ladderStepOpen(first[k].c, first[k].m, in * s.gain)
+                                                    : ladderStep(first[k].c, first[k].m, in * s.gain));
+                        if constexpr (kSecond) y = passes.secondMix(ladderStep(second[k].c, second[k].m, y));
+                        x[j * K + g0 + k] = y;
+                    }
                 }
-                if constexpr (kFilter) {
-                    F y = passes.firstMix(ladderStep(first[k].c, first[k].m, in * s.gain));
-                    if constexpr (kSecond) y = passes.secondMix(ladderStep(second[k].c, second[k].m, y));
-                    x[j * K + g0 + k] = y;
+                if constexpr (kRead) {
+                    if (j < runs) {
+#pragma GCC unroll 8
+                        for (uint32_t k = 0; k < G; ++k) readRun(lanes[g0 + k], tiles[g0 + k], j / W, j % W);
+                    }
                 }
             }
+        };
+        using Yes = std::true_type;
+        using No = std::false_type;
+        if (open) {
+            run(Yes(), Yes());
+            bool finite = true;
+            for (uint32_t k = 0; k < G; ++k) finite = finite && lastStaysFinite(lanes[g0 + k], first[k]);
+            if (__builtin_expect(!finite, 0)) {
+                for (uint32_t k = 0; k < G; ++k) loadLadder(job, bank.ladderSets[passes.firstSet], g0 + k, first[k]);
+                run(No(), No());
+            }
+        } else {
+            run(No(), Yes());
         }
+        // The runs past a short block's samples.
+        for (uint32_t j = n; j < runs; ++j)
+            for (uint32_t k = 0; k < G; ++k) readRun(lanes[g0 + k], tiles[g0 + k], j / W, j % W);
         for (uint32_t k = 0; k < G; ++k) {
-            LaneState<V>& s = lanes[g0 + k];
-            if (moves[k]) {
-                s.lfoPhase = p[k];
-                s.readPhase = rp[k];
-            }
-            if constexpr (kFilter) storeLadder(job, bank.ladderSets[passes.firstSet], g0 + k, first[k], s.run);
-            if constexpr (kSecond) storeLadder(job, bank.ladderSets[passes.secondSet], g0 + k, second[k], s.run);
+            const uint32_t running = lanes[g0 + k].run;
+            if constexpr (kFilter) storeLadder(job, bank.ladderSets[passes.firstSet], g0 + k, first[k], running);
+            if constexpr (kSecond) storeLadder(job, bank.ladderSets[passes.secondSet], g0 + k, second[k], running);
         }
     });
 }
 
+// The filter type's passes and the reads (tiles, or none when the reads go
+// lane by lane); returns what the feedback stage takes as input.
 template <class V>
-InputForm moveAndFilter(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t vectors, typename V::F* r,
+InputForm filterAndRead(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t vectors, ReadTiles<V>* tiles,
                         typename V::F* x) {
     const FilterType type = job.bank->filterType;
-    const bool filtered = withLadderPasses(type, [&](auto passes) { moveAndFilterGroups<V>(job, lanes, vectors, passes, r, x); });
-    if (filtered) return InputForm::Filtered;
-    moveAndFilterGroups<V>(job, lanes, vectors, LadderPasses<NoLadderPass, NoLadderPass>{}, r, x);
-    return type == FilterQuarterLevel ? InputForm::Quarter : InputForm::Plain;
-}
-
-// ---- Ring reads.
-
-// Per unit and tile of W samples, a window of 2W ring entries from the
-// tile's lowest position, looked up by lane (the classification keeps each
-// tile's reads within it).
-template <class V>
-void readRingsInWindows(const LaneState<V>* lanes, uint32_t vectors, uint32_t n, const typename V::F* r, typename V::F* v) {
-    using F = typename V::F;
-    using I = typename V::I;
-    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
-    constexpr int32_t kHighestBase = (int32_t)(kUnitRingStorage - 2 * W);
-    for (uint32_t g = 0; g < vectors; ++g) {
-        const LaneState<V>& s = lanes[g];
-        for (uint32_t t = 0; t * W < n; ++t) {
-            F tile[W];
-            F lowest = r[t * W * K + g];
-#pragma GCC unroll 16
-            for (uint32_t i = 0; i < W; ++i) {
-                // Samples past n repeat the last position, so that the window stays in range.
-                tile[i] = r[(t * W + i < n ? t * W + i : n - 1) * K + g];
-                lowest = V::min(lowest, tile[i]);
-            }
-            alignas(64) int32_t base[W];
-            V::storeiu(base, V::mini(V::maxi(V::cvtt(lowest), V::set1i(0)), V::set1i(kHighestBase)));
-            V::transpose(tile);
-#pragma GCC unroll 16
-            for (uint32_t i = 0; i < W; ++i) {
-                // Lanes that do not run read a window all the same, in range.
-                const float* window = s.ring[i] + base[i];
-                // Running lanes read in [1, 32000); the clamp keeps the
-                // others' arithmetic from overflowing.
-                const I whole = V::cvtt(V::max(V::min(tile[i], V::set1(kRingLengthFloat)), V::set1(0.0f)));
-                const F frac = tile[i] - V::cvt(whole);
-                const I at = whole - base[i];
-                const F lo = V::loadu(window), hi = V::loadu(window + W);
-                const F a = V::lookup(lo, hi, at);
-                const F b = V::lookup(lo, hi, at + 1);
-                tile[i] = a + frac * (b - a);
-                V::prefetch(window + 4 * kSamples);
-            }
-            V::transpose(tile);
-#pragma GCC unroll 16
-            for (uint32_t i = 0; i < W; ++i) v[(t * W + i) * K + g] = tile[i];
-        }
+    // Every input sample between 2^-40 and 2^127 in magnitude: on the bits.
+    uint32_t outside = 0;
+    for (uint32_t j = 0; j < job.n; ++j) {
+        uint32_t bits;
+        memcpy(&bits, job.input + j, sizeof bits);
+        outside |= (uint32_t)((bits & 0x7FFFFFFFu) - 0x2B800000u > 0x7F000000u - 0x2B800000u);
     }
+    const bool inputOpen = outside == 0;
+    const bool filtered = withLadderPasses(
+        type, [&](auto passes) { filterAndReadGroups<V>(job, lanes, vectors, passes, inputOpen, tiles, x); });
+    if (filtered) return InputForm::Filtered;
+    if (tiles != nullptr)
+        filterAndReadGroups<V>(job, lanes, vectors, LadderPasses<NoLadderPass, NoLadderPass>{}, false, tiles, x);
+    return type == FilterQuarterLevel ? InputForm::Quarter : InputForm::Plain;
 }
 
 // The same reads lane by lane with two scalar loads each, for a few samples
 // (where transposes would cost more) or without a lookup instruction.
 template <class V, uint32_t kN = 0>
-void readRingsByLane(const LaneState<V>* lanes, uint32_t vectors, uint32_t count, const typename V::F* r, typename V::F* v) {
+void readRingsByLane(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors, uint32_t count,
+                     const typename V::F* r, typename V::F* v) {
     const uint32_t n = kN != 0 ? kN : count;
     constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
     const float* positions = reinterpret_cast<const float*>(r);
@@ -405,13 +567,10 @@ void readRingsByLane(const LaneState<V>* lanes, uint32_t vectors, uint32_t count
         const LaneState<V>& s = lanes[g];
         for (uint32_t i = 0; i < W; ++i) {
             if ((s.run >> i & 1u) == 0) continue;
-            const float* ring = s.ring[i];
+            const float* ring = ringOf(job, g * W + i);
             for (uint32_t j = 0; j < n; ++j) {
                 const size_t at = (size_t)(j * K + g) * W + i;
-                // Positions lie in [1, 32000): truncation is exact, and so is the fraction.
-                const int32_t whole = (int32_t)positions[at];
-                const float frac = positions[at] - (float)whole;
-                values[at] = ring[whole] + frac * (ring[whole + 1] - ring[whole]);
+                values[at] = readAt(ring, positions[at]);
             }
         }
     }
@@ -451,162 +610,159 @@ void feedbackLanes(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t vecto
 
 // ---- Ring writes, taps and the sums, per unit in visiting order.
 
+// n values written from w on, wrapping at the ring's end, entries 0 .. 4
+// also into their guard copies.
+inline void writeWrapping(float* ring, int32_t w, const float* values, uint32_t n) {
+    for (uint32_t j = 0; j < n; ++j) {
+        int32_t at = w + (int32_t)j;
+        if (at >= kRing) at -= kRing;
+        ring[at] = values[j];
+        if (at < (int32_t)kUnitGuardEntries) ring[kRing + at] = values[j];
+    }
+}
+
 // A tap whose n entries do not run on in the ring, copied into spare.
 inline const float* tapRun(const float* ring, int32_t start, int32_t writeAt, uint64_t offset, uint32_t n, float* spare) {
     if (start >= 0) return ring + start;
-    readTap(ring, (uint64_t)writeAt + 2 * kUnitRingLength - offset, n, spare);
+    int32_t after = writeAt + (int32_t)n;
+    if (after >= kRing) after -= kRing;
+    readTap(ring, (uint64_t)after + 2 * kUnitRingLength - n - offset, n, spare);
     return spare;
 }
 
-template <class V>
-struct Sums {
-    typename V::F left[Lanes<V>::kTiles], right[Lanes<V>::kTiles];
-};
-
-// One unit's contributions join the sums: the first unit visited adds, the
-// next subtracts, and so on.
-template <class V, bool kSubtract>
-inline void accumulate(Sums<V>& sums, const typename V::F* left, const typename V::F* right) {
-#pragma GCC unroll 4
-    for (uint32_t t = 0; t < Lanes<V>::kTiles; ++t) {
-        if constexpr (kSubtract) {
-            sums.left[t] = sums.left[t] - left[t];
-            sums.right[t] = sums.right[t] - right[t];
-        } else {
-            sums.left[t] = left[t] + sums.left[t];
-            sums.right[t] = right[t] + sums.right[t];
-        }
+// A unit whose writes wrap or reach the guard copies, or whose taps do not
+// run on in the ring (or any unit, for a few samples): its written values
+// and main outputs come in, its contributions main + tap go out.
+__attribute__((noinline)) void writeTapAndContributeAlone(const VectorUnitJob& job, uint32_t k, int32_t writeAt,
+                                                          int32_t tapA, int32_t tapB, const float* written,
+                                                          const float* mains) {
+    const uint32_t n = job.n;
+    const size_t u = unitOf(job, k);
+    float* ring = ringOf(job, k);
+    writeWrapping(ring, writeAt, written, n);
+    alignas(64) float spareA[kSamples], spareB[kSamples];
+    const float* a = tapRun(ring, tapA, writeAt, job.bank->tapOffsetA[u], n, spareA);
+    const float* b = tapRun(ring, tapB, writeAt, job.bank->tapOffsetB[u], n, spareB);
+    for (uint32_t j = 0; j < n; ++j) {
+        job.contribLeft[k][j] = mains[j] + a[j];
+        job.contribRight[k][j] = mains[j] + b[j];
     }
 }
 
-// The written values and the main outputs, transposed into runs of W
-// samples per unit: the unit's writes first, then its taps (a tap offset
-// within a block of a whole turn reads this block's own values), then its
-// contributions main + tap into the sums. Units that ran on their own bring
-// their contributions in the job's rows.
-template <class V>
-Sums<V> writeTapAndSum(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors, const typename V::F* q,
-                       const typename V::F* out) {
+// The written values and the main outputs of a vector, transposed into runs
+// of W samples per unit: each unit's writes first, then its taps (a tap
+// offset within a block of a whole turn reads this block's own values),
+// then its contributions main + tap into the job's rows.
+template <class V, bool kWhole>
+void writeAndTap(const VectorUnitJob& job, const LaneState<V>& s, uint32_t g, const typename V::F* q,
+                 const typename V::F* out) {
     using F = typename V::F;
     constexpr uint32_t W = V::W, K = Lanes<V>::kVectors, T = Lanes<V>::kTiles;
-    const UnitBank& bank = *job.bank;
-    const uint32_t n = job.n;
-    const bool whole = n == kSamples;
-    Sums<V> sums;
-    for (uint32_t t = 0; t < T; ++t) sums.left[t] = sums.right[t] = V::set1(0.0f);
-    for (uint32_t g = 0; g < vectors; ++g) {
-        const LaneState<V>& s = lanes[g];
-        F written[T][W], mains[T][W];
-        for (uint32_t t = 0; t * W < n; ++t) {
-#pragma GCC unroll 16
-            for (uint32_t i = 0; i < W; ++i) {
-                written[t][i] = q[(t * W + i) * K + g];
-                mains[t][i] = out[(t * W + i) * K + g];
-            }
-            V::transpose(written[t]);
-            V::transpose(mains[t]);
+    const uint32_t n = kWhole ? kSamples : job.n;
+    alignas(64) F written[T][W], mains[T][W];
+    for (uint32_t t = 0; t < T; ++t) {
+        if (!kWhole && t * W >= n) {  // past a short block: nothing to write, sums not taken
+            for (uint32_t i = 0; i < W; ++i) written[t][i] = mains[t][i] = V::set1(0.0f);
+            continue;
         }
-        const uint32_t lanesHere = (uint32_t)__builtin_popcount(s.valid);
 #pragma GCC unroll 16
         for (uint32_t i = 0; i < W; ++i) {
-            if (i >= lanesHere) break;
-            F left[T], right[T];
-            if ((s.run >> i & 1u) != 0) {
-                float* ring = s.ring[i];
-                float* write = ring + s.writeAt[i];
-                if (whole) {
+            written[t][i] = q[(t * W + i) * K + g];
+            mains[t][i] = out[(t * W + i) * K + g];
+        }
+        V::transpose(written[t]);
+        V::transpose(mains[t]);
+    }
+    for (uint32_t m = s.plain; m != 0; m &= m - 1) {
+        const uint32_t i = (uint32_t)__builtin_ctz(m);
+        const uint32_t k = g * W + i;
+        float* write = s.rings + s.writeFrom[i];
+        const float* tapA = s.rings + s.tapAFrom[i];
+        const float* tapB = s.rings + s.tapBFrom[i];
 #pragma GCC unroll 4
-                    for (uint32_t t = 0; t < T; ++t) V::storeu(write + t * W, written[t][i]);
-                } else {
-                    for (uint32_t t = 0; t * W < n; ++t) V::storeSamples(write + t * W, written[t][i], n - t * W);
-                }
-                const float* tapA = ring + s.tapA[i];
-                const float* tapB = ring + s.tapB[i];
-                alignas(64) float spareA[kSamples], spareB[kSamples];
-                if (__builtin_expect((s.tapA[i] | s.tapB[i]) < 0, 0)) {
-                    const size_t u = unitOf<V>(job, g * W + i);
-                    tapA = tapRun(ring, s.tapA[i], s.writeAt[i], bank.tapOffsetA[u], n, spareA);
-                    tapB = tapRun(ring, s.tapB[i], s.writeAt[i], bank.tapOffsetB[u], n, spareB);
-                }
-                if (whole) {
-#pragma GCC unroll 4
-                    for (uint32_t t = 0; t < T; ++t) {
-                        left[t] = mains[t][i] + V::loadu(tapA + t * W);
-                        right[t] = mains[t][i] + V::loadu(tapB + t * W);
-                    }
-                } else {
-                    for (uint32_t t = 0; t < T; ++t) {
-                        const uint32_t count = n > t * W ? n - t * W : 0;
-                        left[t] = mains[t][i] + V::loadSamples(tapA + t * W, count);
-                        right[t] = mains[t][i] + V::loadSamples(tapB + t * W, count);
-                    }
-                }
-                // Four blocks ahead on the three streams that move by a block.
-                V::prefetch(write + 4 * kSamples);
-                V::prefetch(tapA + 4 * kSamples);
-                V::prefetch(tapB + 4 * kSamples);
-            } else {
-                const uint32_t k = g * W + i;
-                for (uint32_t t = 0; t < T; ++t) {
-                    left[t] = V::loadu(job.aloneLeft[k] + t * W);
-                    right[t] = V::loadu(job.aloneRight[k] + t * W);
-                }
-            }
-            if (i % 2 == 0) {
-                accumulate<V, false>(sums, left, right);
-            } else {
-                accumulate<V, true>(sums, left, right);
+        for (uint32_t t = 0; t < T; ++t) {
+            if (kWhole) {
+                V::storeu(write + t * W, written[t][i]);
+            } else if (t * W < n) {
+                V::storeSamples(write + t * W, written[t][i], n - t * W);
             }
         }
+        // Rings are padded to whole vectors, so a tap's last run may read past n.
+#pragma GCC unroll 4
+        for (uint32_t t = 0; t < T; ++t) {
+            V::storeu(job.contribLeft[k] + t * W, mains[t][i] + V::loadu(tapA + t * W));
+            V::storeu(job.contribRight[k] + t * W, mains[t][i] + V::loadu(tapB + t * W));
+        }
+        // Ahead on the three streams that move by a block.
+        V::prefetch(write + kPrefetchBlocks * kSamples);
+        V::prefetch(tapA + kPrefetchBlocks * kSamples);
+        V::prefetch(tapB + kPrefetchBlocks * kSamples);
     }
-    return sums;
+    for (uint32_t m = s.run & ~s.plain; m != 0; m &= m - 1) {
+        const uint32_t i = (uint32_t)__builtin_ctz(m);
+        alignas(64) float values[kSamples], mainRun[kSamples];
+        for (uint32_t t = 0; t < T; ++t) {
+            V::storeu(values + t * W, written[t][i]);
+            V::storeu(mainRun + t * W, mains[t][i]);
+        }
+        writeTapAndContributeAlone(job, g * W + i, s.writeAt[i], s.tapA[i], s.tapB[i], values, mainRun);
+    }
 }
 
 // The same for a few samples, lane by lane without transposes.
 template <class V, uint32_t kN>
-void writeTapAndSumByLane(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors, const typename V::F* q,
-                          const typename V::F* out) {
+void writeAndTapByLane(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors, const typename V::F* q,
+                       const typename V::F* out) {
     constexpr uint32_t W = V::W, K = Lanes<V>::kVectors, n = kN;
-    const UnitBank& bank = *job.bank;
     const float* written = reinterpret_cast<const float*>(q);
     const float* mains = reinterpret_cast<const float*>(out);
-    float left[kSamples] = {}, right[kSamples] = {};
     for (uint32_t g = 0; g < vectors; ++g) {
         const LaneState<V>& s = lanes[g];
-        for (uint32_t i = 0; i < W; ++i) {
-            if ((s.valid >> i & 1u) == 0) break;
-            const uint32_t k = g * W + i;
-            float contribLeft[kSamples], contribRight[kSamples];
-            if ((s.run >> i & 1u) != 0) {
-                float* ring = s.ring[i];
-                float* write = ring + s.writeAt[i];
-                for (uint32_t j = 0; j < n; ++j) write[j] = written[(size_t)(j * K + g) * W + i];
-                const size_t u = unitOf<V>(job, k);
-                alignas(64) float spareA[kSamples], spareB[kSamples];
-                const float* tapA = tapRun(ring, s.tapA[i], s.writeAt[i], bank.tapOffsetA[u], n, spareA);
-                const float* tapB = tapRun(ring, s.tapB[i], s.writeAt[i], bank.tapOffsetB[u], n, spareB);
-                for (uint32_t j = 0; j < n; ++j) {
-                    const float main = mains[(size_t)(j * K + g) * W + i];
-                    contribLeft[j] = main + tapA[j];
-                    contribRight[j] = main + tapB[j];
-                }
-            } else {
-                memcpy(contribLeft, job.aloneLeft[k], n * sizeof(float));
-                memcpy(contribRight, job.aloneRight[k], n * sizeof(float));
-            }
+        for (uint32_t m = s.run; m != 0; m &= m - 1) {
+            const uint32_t i = (uint32_t)__builtin_ctz(m);
+            float values[kSamples], mainRun[kSamples];
             for (uint32_t j = 0; j < n; ++j) {
-                if (k % 2 == 0) {
-                    left[j] = contribLeft[j] + left[j];
-                    right[j] = contribRight[j] + right[j];
-                } else {
-                    left[j] = left[j] - contribLeft[j];
-                    right[j] = right[j] - contribRight[j];
-                }
+                values[j] = written[(size_t)(j * K + g) * W + i];
+                mainRun[j] = mains[(size_t)(j * K + g) * W + i];
             }
+            writeTapAndContributeAlone(job, g * W + i, s.writeAt[i], s.tapA[i], s.tapB[i], values, mainRun);
         }
     }
-    memcpy(job.sumLeft, left, n * sizeof(float));
-    memcpy(job.sumRight, right, n * sizeof(float));
+}
+
+// Every visited unit's contributions into the sums, in visiting order: the
+// first unit adds, the next subtracts, and so on.
+template <class V>
+void sumInVisitingOrder(const VectorUnitJob& job) {
+    using F = typename V::F;
+    constexpr uint32_t W = V::W, T = Lanes<V>::kTiles;
+    F left[T], right[T];
+    for (uint32_t t = 0; t < T; ++t) left[t] = right[t] = V::set1(0.0f);
+    const uint32_t tiles = (job.n + W - 1) / W;
+    uint32_t k = 0;
+    for (; k + 1 < job.count; k += 2) {
+#pragma GCC unroll 4
+        for (uint32_t t = 0; t < T; ++t) {
+            if (t >= tiles) break;
+            left[t] = V::loadu(job.contribLeft[k] + t * W) + left[t];
+            right[t] = V::loadu(job.contribRight[k] + t * W) + right[t];
+            left[t] = left[t] - V::loadu(job.contribLeft[k + 1] + t * W);
+            right[t] = right[t] - V::loadu(job.contribRight[k + 1] + t * W);
+        }
+    }
+    if (k < job.count) {
+        for (uint32_t t = 0; t < tiles; ++t) {
+            left[t] = V::loadu(job.contribLeft[k] + t * W) + left[t];
+            right[t] = V::loadu(job.contribRight[k] + t * W) + right[t];
+        }
+    }
+    alignas(64) float sumLeft[kSamples], sumRight[kSamples];
+    for (uint32_t t = 0; t < T; ++t) {
+        V::storeu(sumLeft + t * W, left[t]);
+        V::storeu(sumRight + t * W, right[t]);
+    }
+    memcpy(job.sumLeft, sumLeft, job.n * sizeof(float));
+    memcpy(job.sumRight, sumRight, job.n * sizeof(float));
 }
 
 // ---- Lanes out.
@@ -614,15 +770,12 @@ void writeTapAndSumByLane(const VectorUnitJob& job, const LaneState<V>* lanes, u
 template <class V>
 void storeLanes(const VectorUnitJob& job, uint32_t g, const LaneState<V>& s) {
     ChainUnits& units = job.bank->units;
-    const size_t at = unitOf<V>(job, g * V::W);
+    const size_t at = unitOf(job, g * V::W);
     const uint32_t st = job.stride;
     V::storeLanes(units.readPhase + at, st, s.readPhase, s.run);
     V::storeLanes(units.lfoPhase + at, st, s.lfoPhase, s.run);
     V::storeLanes(units.dcState + at, st, s.dc, s.run);
-    // The classification kept the writes clear of the ring's end: no wrap.
-    uint64_t* writeIndex = units.writeIndex + at;
-    for (uint32_t i = 0; i < V::W; ++i)
-        if ((s.run >> i & 1u) != 0) writeIndex[i * st] = (uint64_t)(s.writeAt[i] + (int32_t)job.n);
+    V::storeIndexLanes(units.writeIndex + at, st, V::subWherei(s.write + (int32_t)job.n, kRing, kRing), s.run);
     const uint32_t changed = (s.glide | s.took) & s.run;
     if (changed == 0) return;
     alignas(64) int32_t length[V::W];
@@ -631,7 +784,7 @@ void storeLanes(const VectorUnitJob& job, uint32_t g, const LaneState<V>& s) {
     V::storeu(speed, s.speed);
     for (uint32_t i = 0; i < V::W; ++i) {
         if ((changed >> i & 1u) == 0) continue;
-        const size_t u = unitOf<V>(job, g * V::W + i);
+        const size_t u = unitOf(job, g * V::W + i);
         if ((s.took >> i & 1u) != 0) {
             units.targetLength[u] = s.taken[i];
             units.pendingLength[u] = 0;
@@ -658,56 +811,69 @@ void runVectorUnits(const VectorUnitJob& job) {
     const uint32_t vectors = (job.count + W - 1) / W;
     LaneState<V> lanes[K];
     alignas(64) typename Lanes<V>::Block r, x, v, out;
+    uint32_t wraps = 0;
     for (uint32_t g = 0; g < vectors; ++g) {
         LaneState<V>& s = lanes[g];
         loadLanes(job, g, s);
         prepareGlides(job, g, s);
         const BlockStart<F> start = {V::cvt(s.write), s.lfoPhase, s.lfoStep, s.readPhase, s.speed, s.depth};
-        s.run = V::bits(fitsLanes(start, (float)job.n, (float)W)) & s.valid & ~s.barred;
-        if (s.glide != 0) s.run &= ~moveGlidingLanes(s, job.n, g, r);
+        s.run = V::bits(fitsLanes(start, (float)job.n)) & s.valid & ~s.barred;
+        wraps |= V::bits(mayWrapReads(start, (float)job.n)) & s.run;
+        if (s.glide != 0) s.run &= ~measureGlides(s, job.n);
+        s.plain &= s.run;
     }
-    const InputForm form = moveAndFilter(job, lanes, vectors, r, x);
+    if (wraps != 0) {
+        moveLanes<V, true>(job, lanes, vectors, r);
+    } else {
+        moveLanes<V, false>(job, lanes, vectors, r);
+    }
     for (uint32_t g = 0; g < vectors; ++g) {
         const uint32_t alone = lanes[g].valid & ~lanes[g].run;
         for (uint32_t i = 0; i < W; ++i) {
             if ((alone >> i & 1u) == 0) continue;
             const uint32_t k = g * W + i;
-            job.runAlone(*job.bank, unitOf<V>(job, k), job.input, job.aloneLeft[k], job.aloneRight[k], job.n);
+            job.runAlone(*job.bank, unitOf(job, k), job.input, job.contribLeft[k], job.contribRight[k], job.n);
         }
     }
-    if (job.n <= V::kReadsByLane) {
+    InputForm form = InputForm::Plain;
+    bool windows = false;
+    if constexpr (V::kLookup) windows = job.n > V::kReadsByLane;
+    if (windows) {
+        ReadTiles<V> tiles[K];
+        if (job.n == kSamples) {
+            for (uint32_t g = 0; g < vectors; ++g) planReads<V, true>(job, lanes[g], g, r, tiles[g]);
+        } else {
+            for (uint32_t g = 0; g < vectors; ++g) planReads<V, false>(job, lanes[g], g, r, tiles[g]);
+        }
+        form = filterAndRead(job, lanes, vectors, tiles, x);
+        for (uint32_t g = 0; g < vectors; ++g) finishReads(job, tiles[g], g, v);
+    } else {
+        form = filterAndRead<V>(job, lanes, vectors, nullptr, x);
         // One to three samples, the usual small pieces, with their count known.
         switch (job.n) {
-            case 1: readRingsByLane<V, 1>(lanes, vectors, 1, r, v); break;
-            case 2: readRingsByLane<V, 2>(lanes, vectors, 2, r, v); break;
-            case 3: readRingsByLane<V, 3>(lanes, vectors, 3, r, v); break;
-            default: readRingsByLane<V>(lanes, vectors, job.n, r, v); break;
+            case 1: readRingsByLane<V, 1>(job, lanes, vectors, 1, r, v); break;
+            case 2: readRingsByLane<V, 2>(job, lanes, vectors, 2, r, v); break;
+            case 3: readRingsByLane<V, 3>(job, lanes, vectors, 3, r, v); break;
+            default: readRingsByLane<V>(job, lanes, vectors, job.n, r, v); break;
         }
-    } else if constexpr (V::kLookup) {
-        readRingsInWindows(lanes, vectors, job.n, r, v);
     }
     switch (form) {
         case InputForm::Filtered: feedbackLanes<V, InputForm::Filtered>(job, lanes, vectors, x, v, out); break;
         case InputForm::Quarter: feedbackLanes<V, InputForm::Quarter>(job, lanes, vectors, x, v, out); break;
         case InputForm::Plain: feedbackLanes<V, InputForm::Plain>(job, lanes, vectors, x, v, out); break;
     }
-    static_assert(V::kRowsByLane <= 3, "rows lane by lane for up to three samples");
-    if (job.n <= V::kRowsByLane) {
-        switch (job.n) {
-            case 1: writeTapAndSumByLane<V, 1>(job, lanes, vectors, v, out); break;
-            case 2: writeTapAndSumByLane<V, 2>(job, lanes, vectors, v, out); break;
-            default: writeTapAndSumByLane<V, 3>(job, lanes, vectors, v, out); break;
-        }
-    } else {
-        const Sums<V> sums = writeTapAndSum(job, lanes, vectors, v, out);
-        alignas(64) float left[kSamples], right[kSamples];
-        for (uint32_t t = 0; t < Lanes<V>::kTiles; ++t) {
-            V::storeu(left + t * W, sums.left[t]);
-            V::storeu(right + t * W, sums.right[t]);
-        }
-        memcpy(job.sumLeft, left, job.n * sizeof(float));
-        memcpy(job.sumRight, right, job.n * sizeof(float));
+    switch (job.n) {
+        case 1: writeAndTapByLane<V, 1>(job, lanes, vectors, v, out); break;
+        case 2: writeAndTapByLane<V, 2>(job, lanes, vectors, v, out); break;
+        case 3: writeAndTapByLane<V, 3>(job, lanes, vectors, v, out); break;
+        case kSamples:
+            for (uint32_t g = 0; g < vectors; ++g) writeAndTap<V, true>(job, lanes[g], g, v, out);
+            break;
+        default:
+            for (uint32_t g = 0; g < vectors; ++g) writeAndTap<V, false>(job, lanes[g], g, v, out);
+            break;
     }
+    sumInVisitingOrder<V>(job);
     for (uint32_t g = 0; g < vectors; ++g) storeLanes(job, g, lanes[g]);
 }
 

@@ -1,15 +1,19 @@
-// The unit bank's vector kernel for CPUs with AVX-512: eight units per
-// 256-bit vector, with AVX-512's two-table lookup and masked stores, and its
-// 32 registers. Sixteen lanes of 512 bits measured slower on the
-// development machines: their 16 x 16 transposes cost more than they save.
-// Reached only after the CPU check; FMA stays off, so no multiply-add is
-// fused.
+// The unit bank's vector kernel for CPUs with AVX-512: sixteen units per
+// 512-bit vector. Reached only after the CPU check; FMA stays off, so no
+// multiply-add is fused.
 #if defined(__x86_64__)
 
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512vl"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))), apply_to = function)
 #else
-#pragma GCC target("avx512f,avx512vl")
+#pragma GCC target("avx512f,avx512vl,avx512dq,avx512bw")
+#endif
+
+// GCC 12 warns inside its own AVX-512 headers, whose intrinsics pass a
+// deliberately undefined vector as the unused merge source (GCC bug 105593).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 #include <immintrin.h>
@@ -17,23 +21,9 @@
 #include "kernels/vector_kernel_avx512.h"
 
 #include "kernels/vector_kernel.h"
-#include "kernels/ymm_lanes.h"
+#include "kernels/zmm_lanes.h"
 
-namespace {
-
-struct Avx512Isa {
-    // {lo, hi}[idx] for idx in [0, 16) in one instruction.
-    static YmmFloats lookup(YmmFloats lo, YmmFloats hi, YmmInts idx) {
-        return (YmmFloats)_mm256_permutex2var_ps((__m256)lo, (__m256i)idx, (__m256)hi);
-    }
-    static void storeFirst(float* p, YmmFloats v, uint32_t lanes) {
-        _mm256_mask_storeu_ps(p, (__mmask8)lanes, (__m256)v);
-    }
-};
-
-}  // namespace
-
-void runUnitsAvx512(const VectorUnitJob& job) { runVectorUnits<YmmLanes<Avx512Isa>>(job); }
+void runUnitsAvx512(const VectorUnitJob& job) { runVectorUnits<ZmmLanes>(job); }
 
 #if defined(__clang__)
 #pragma clang attribute pop

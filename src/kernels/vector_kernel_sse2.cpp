@@ -18,7 +18,6 @@ struct XmmLanes {
     static constexpr uint32_t kFuseGroup = 3;
     static constexpr uint32_t kFeedbackGroup = 3;
     static constexpr uint32_t kReadsByLane = kBlockLength;
-    static constexpr uint32_t kRowsByLane = 3;
     static constexpr bool kLookup = false;
     // The plain vector types (see ymm_lanes.h).
     typedef float F __attribute__((vector_size(16)));
@@ -40,6 +39,15 @@ struct XmmLanes {
     }
     static I selecti(I m, I a, I b) {
         return (I)_mm_or_si128(_mm_and_si128((__m128i)m, (__m128i)a), _mm_andnot_si128((__m128i)m, (__m128i)b));
+    }
+    // v >= limit ? v - amount : v.
+    static F subWhere(F v, float limit, float amount) {
+        const __m128 at = _mm_cmpge_ps((__m128)v, _mm_set1_ps(limit));
+        return (F)_mm_sub_ps((__m128)v, _mm_and_ps(at, _mm_set1_ps(amount)));
+    }
+    static I subWherei(I v, int32_t limit, int32_t amount) {
+        const __m128i at = _mm_cmpgt_epi32((__m128i)v, _mm_set1_epi32(limit - 1));
+        return (I)_mm_sub_epi32((__m128i)v, _mm_and_si128(at, _mm_set1_epi32(amount)));
     }
     static F abs(F v) { return (F)_mm_andnot_ps(_mm_set1_ps(-0.0f), (__m128)v); }
     static F min(F a, F b) { return (F)_mm_min_ps((__m128)a, (__m128)b); }
@@ -63,6 +71,9 @@ struct XmmLanes {
         alignas(16) int32_t words[W];
         wide = lowWordsByLane<W>(p, stride, words);
         return loadiu(words);
+    }
+    static void storeIndexLanes(uint64_t* p, uint32_t stride, I v, uint32_t lanes) {
+        storeIndexByLane<W>(p, stride, reinterpret_cast<const int32_t*>(&v), lanes);
     }
     static uint32_t nonZero64(const uint64_t* p, uint32_t stride) { return nonZeroByLane<W>(p, stride); }
     static uint32_t nonZeroBytes(const bool* p, uint32_t stride) { return nonZeroByLane<W>(p, stride); }

@@ -22,7 +22,6 @@ struct YmmLanes {
     static constexpr uint32_t kFuseGroup = 5;
     static constexpr uint32_t kFeedbackGroup = 5;
     static constexpr uint32_t kReadsByLane = 3;
-    static constexpr uint32_t kRowsByLane = 3;
     static constexpr bool kLookup = true;
     // The plain vector types: __m256 itself would lose its may_alias
     // attribute as a template argument, which the compiler warns about.
@@ -42,6 +41,15 @@ struct YmmLanes {
     }
     static F select(I m, F a, F b) { return (F)_mm256_blendv_ps((__m256)b, (__m256)a, (__m256)m); }
     static I selecti(I m, I a, I b) { return (I)_mm256_blendv_epi8((__m256i)b, (__m256i)a, (__m256i)m); }
+    // v >= limit ? v - amount : v.
+    static F subWhere(F v, float limit, float amount) {
+        const __m256 at = _mm256_cmp_ps((__m256)v, _mm256_set1_ps(limit), _CMP_GE_OQ);
+        return (F)_mm256_sub_ps((__m256)v, _mm256_and_ps(at, _mm256_set1_ps(amount)));
+    }
+    static I subWherei(I v, int32_t limit, int32_t amount) {
+        const __m256i at = _mm256_cmpgt_epi32((__m256i)v, _mm256_set1_epi32(limit - 1));
+        return (I)_mm256_sub_epi32((__m256i)v, _mm256_and_si256(at, _mm256_set1_epi32(amount)));
+    }
     static F abs(F v) { return (F)_mm256_andnot_ps(_mm256_set1_ps(-0.0f), (__m256)v); }
     static F min(F a, F b) { return (F)_mm256_min_ps((__m256)a, (__m256)b); }
     static F max(F a, F b) { return (F)_mm256_max_ps((__m256)a, (__m256)b); }
@@ -80,6 +88,12 @@ struct YmmLanes {
         alignas(32) int32_t words[W];
         wide = lowWordsByLane<W>(p, stride, words);
         return loadiu(words);
+    }
+    // Non-negative words into the chosen lanes' 64-bit fields.
+    static void storeIndexLanes(uint64_t* p, uint32_t stride, I v, uint32_t lanes) {
+        if (stride != 1 || lanes != kAllLanes) return storeIndexByLane<W>(p, stride, reinterpret_cast<const int32_t*>(&v), lanes);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_cvtepu32_epi64(_mm256_castsi256_si128((__m256i)v)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 4), _mm256_cvtepu32_epi64(_mm256_extracti128_si256((__m256i)v, 1)));
     }
     static uint32_t nonZero64(const uint64_t* p, uint32_t stride) {
         if (stride == 1) {
