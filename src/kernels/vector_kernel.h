@@ -718,7 +718,20 @@ void writeAndTapByLane(const VectorUnitJob& job, const LaneState<V>* lanes, uint
     const float* mains = reinterpret_cast<const float*>(out);
     for (uint32_t g = 0; g < vectors; ++g) {
         const LaneState<V>& s = lanes[g];
-        for (uint32_t m = s.run; m != 0; m &= m - 1) {
+        for (uint32_t m = s.plain; m != 0; m &= m - 1) {
+            const uint32_t i = (uint32_t)__builtin_ctz(m);
+            const uint32_t k = g * W + i;
+            float* write = s.rings + s.writeFrom[i];
+            const float* tapA = s.rings + s.tapAFrom[i];
+            const float* tapB = s.rings + s.tapBFrom[i];
+            for (uint32_t j = 0; j < n; ++j) write[j] = written[(size_t)(j * K + g) * W + i];
+            for (uint32_t j = 0; j < n; ++j) {
+                const float main = mains[(size_t)(j * K + g) * W + i];
+                job.contribLeft[k][j] = main + tapA[j];
+                job.contribRight[k][j] = main + tapB[j];
+            }
+        }
+        for (uint32_t m = s.run & ~s.plain; m != 0; m &= m - 1) {
             const uint32_t i = (uint32_t)__builtin_ctz(m);
             float values[kSamples], mainRun[kSamples];
             for (uint32_t j = 0; j < n; ++j) {
