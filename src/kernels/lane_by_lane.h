@@ -1,8 +1,8 @@
-// Loads and stores of a few per-unit fields, one lane at a time, for the
-// cases an instruction set has no vector form for (64-bit fields and flags,
-// at a stride of two). Lane i takes the field at p[i * stride]. Internal
-// linkage: the vector translation units include this after enabling wider
-// instruction sets.
+// Loads and stores of a few per-unit fields, and gathers, one lane at a
+// time, for the cases an instruction set has no vector form for (64-bit
+// fields and flags, at a stride of two; gathers before AVX2). Lane i takes
+// the field at p[i * stride]. Internal linkage: the vector translation
+// units include this after enabling wider instruction sets.
 #pragma once
 
 #include <stdint.h>
@@ -26,6 +26,12 @@ template <uint32_t W>
 inline void storeIndexByLane(uint64_t* p, uint32_t stride, const int32_t* words, uint32_t lanes) {
     for (uint32_t i = 0; i < W; ++i)
         if ((lanes >> i & 1u) != 0) p[i * stride] = (uint64_t)(uint32_t)words[i];
+}
+
+// base[idx[i]] in the chosen lanes, 0 in the others.
+template <uint32_t W>
+inline void gatherByLane(const float* base, const int32_t* idx, uint32_t lanes, float* values) {
+    for (uint32_t i = 0; i < W; ++i) values[i] = (lanes >> i & 1u) != 0 ? base[idx[i]] : 0.0f;
 }
 
 // One bit per lane whose field is not zero.

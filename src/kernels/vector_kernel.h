@@ -24,8 +24,7 @@
 // V, the lane traits, provides:
 // - W (lanes per vector), kAllLanes (W one-bits), kFuseGroup and
 //   kFeedbackGroup (vectors whose recurrences run together in registers),
-//   kReadsByLane (up to this many samples, reads go lane by lane with
-//   scalar loads instead of transposes), kLookup (whether lookup exists);
+//   kLookup (whether lookup exists; without it reads go lane by lane);
 // - F and I, the float and int32 vectors with the compiler's operators;
 //   set1, set1i, loadu, storeu, loadiu, storeiu, bits (one bit per lane of
 //   a comparison), laneMask (the inverse), select, selecti, subWhere and
@@ -35,9 +34,10 @@
 //   the given lanes), loadIndexLanes (low words of 64-bit fields, with the
 //   lanes whose value is 2^31 or more), storeIndexLanes, nonZero64,
 //   nonZeroBytes;
-// - lookup(lo, hi, idx): {lo, hi}[idx] for idx in [0, 2W); transpose (W x
-//   W in place); storeSamples / loadSamples (the first count of W floats);
-//   prefetch.
+// - lookup(lo, hi, idx): {lo, hi}[idx] for idx in [0, 2W); gather(base,
+//   idx, lanes): base[idx] in the given lanes, 0 in the others; transpose
+//   (W x W in place); storeSamples / loadSamples (the first count of W
+//   floats); prefetch.
 #pragma once
 
 #include <stddef.h>
@@ -59,6 +59,10 @@ constexpr uint32_t kSamples = kBlockLength;
 // How many blocks ahead the four streams of a unit (its read window, its
 // writes and its two taps) are prefetched.
 constexpr uint32_t kPrefetchBlocks = 4;
+// Pieces of up to this many samples (one-sample calls, the ends of split
+// calls) cost mostly per vector and per unit: their reads, writes, taps and
+// sums stay in lane layout, without transposes.
+constexpr uint32_t kFewSamples = 3;
 constexpr int32_t kRing = (int32_t)kUnitRingLength;
 
 template <class V>
@@ -554,8 +558,33 @@ InputForm filterAndRead(const VectorUnitJob& job, LaneState<V>* lanes, uint32_t 
     return type == FilterQuarterLevel ? InputForm::Quarter : InputForm::Plain;
 }
 
-// The same reads lane by lane with two scalar loads each, for a few samples
-// (where transposes would cost more) or without a lookup instruction.
+// The same reads in lane layout, each lane's two entries gathered, for a
+// few samples (where transposes would cost more).
+template <class V>
+void readRingsInLanes(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors, const typename V::F* r,
+                      typename V::F* v) {
+    using F = typename V::F;
+    using I = typename V::I;
+    constexpr uint32_t K = Lanes<V>::kVectors;
+    for (uint32_t g = 0; g < vectors; ++g) {
+        const LaneState<V>& s = lanes[g];
+        const I running = V::laneMask(s.run);
+        for (uint32_t j = 0; j < job.n; ++j) {
+            const uint32_t at = j * K + g;
+            // Running lanes read in [0, 32000): truncation is exact, and so
+            // is the fraction; 31999 reaches the guard copy of entry 0.
+            const I whole = V::selecti(running, V::cvtt(r[at]), V::set1i(0));
+            const F frac = r[at] - V::cvt(whole);
+            const I entry = whole + s.ringAt;
+            const F a = V::gather(s.rings, entry, s.run);
+            const F b = V::gather(s.rings + 1, entry, s.run);
+            v[at] = a + frac * (b - a);
+        }
+    }
+}
+
+// The same reads lane by lane with two scalar loads each, without a lookup
+// instruction.
 template <class V, uint32_t kN = 0>
 void readRingsByLane(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors, uint32_t count,
                      const typename V::F* r, typename V::F* v) {
@@ -709,37 +738,72 @@ void writeAndTap(const VectorUnitJob& job, const LaneState<V>& s, uint32_t g, co
     }
 }
 
-// The same for a few samples, lane by lane without transposes.
-template <class V, uint32_t kN>
-void writeAndTapByLane(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors, const typename V::F* q,
-                       const typename V::F* out) {
-    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors, n = kN;
-    const float* written = reinterpret_cast<const float*>(q);
-    const float* mains = reinterpret_cast<const float*>(out);
+// The same for a few samples in lane layout, where sample j of every
+// visited unit lies in one row (units by visiting index): the plain lanes'
+// writes lane by lane, then their taps gathered, each unit's contributions
+// main + tap into the rows (the others' from the job's rows), and the sums
+// over each row in visiting order.
+template <class V>
+void writeTapAndSumInLanes(const VectorUnitJob& job, const LaneState<V>* lanes, uint32_t vectors,
+                           const typename V::F* q, const typename V::F* out) {
+    using F = typename V::F;
+    using I = typename V::I;
+    constexpr uint32_t W = V::W, K = Lanes<V>::kVectors, kMost = kFewSamples;
+    const uint32_t n = job.n;
+    alignas(64) F left[kMost * K], right[kMost * K];
     for (uint32_t g = 0; g < vectors; ++g) {
         const LaneState<V>& s = lanes[g];
+        alignas(64) float written[kMost][W];
+        for (uint32_t j = 0; j < n; ++j) V::storeu(written[j], q[j * K + g]);
         for (uint32_t m = s.plain; m != 0; m &= m - 1) {
             const uint32_t i = (uint32_t)__builtin_ctz(m);
-            const uint32_t k = g * W + i;
             float* write = s.rings + s.writeFrom[i];
-            const float* tapA = s.rings + s.tapAFrom[i];
-            const float* tapB = s.rings + s.tapBFrom[i];
-            for (uint32_t j = 0; j < n; ++j) write[j] = written[(size_t)(j * K + g) * W + i];
-            for (uint32_t j = 0; j < n; ++j) {
-                const float main = mains[(size_t)(j * K + g) * W + i];
-                job.contribLeft[k][j] = main + tapA[j];
-                job.contribRight[k][j] = main + tapB[j];
-            }
+            for (uint32_t j = 0; j < n; ++j) write[j] = written[j][i];
+            // Too many streams for the hardware to follow at a few entries a call.
+            V::prefetch(write + kPrefetchBlocks * kSamples);
+            V::prefetch(s.rings + s.tapAFrom[i] + kPrefetchBlocks * kSamples);
+            V::prefetch(s.rings + s.tapBFrom[i] + kPrefetchBlocks * kSamples);
+        }
+        const I tapA = V::loadiu(s.tapAFrom), tapB = V::loadiu(s.tapBFrom);
+        for (uint32_t j = 0; j < n; ++j) {
+            const F main = out[j * K + g];
+            left[j * K + g] = main + V::gather(s.rings + j, tapA, s.plain);
+            right[j * K + g] = main + V::gather(s.rings + j, tapB, s.plain);
         }
         for (uint32_t m = s.run & ~s.plain; m != 0; m &= m - 1) {
             const uint32_t i = (uint32_t)__builtin_ctz(m);
-            float values[kSamples], mainRun[kSamples];
+            float values[kMost], mainRun[kMost];
             for (uint32_t j = 0; j < n; ++j) {
-                values[j] = written[(size_t)(j * K + g) * W + i];
-                mainRun[j] = mains[(size_t)(j * K + g) * W + i];
+                values[j] = written[j][i];
+                mainRun[j] = reinterpret_cast<const float*>(&out[j * K + g])[i];
             }
             writeTapAndContributeAlone(job, g * W + i, s.writeAt[i], s.tapA[i], s.tapB[i], values, mainRun);
         }
+        for (uint32_t m = s.valid & ~s.plain; m != 0; m &= m - 1) {
+            const uint32_t i = (uint32_t)__builtin_ctz(m);
+            for (uint32_t j = 0; j < n; ++j) {
+                reinterpret_cast<float*>(&left[j * K + g])[i] = job.contribLeft[g * W + i][j];
+                reinterpret_cast<float*>(&right[j * K + g])[i] = job.contribRight[g * W + i][j];
+            }
+        }
+    }
+    for (uint32_t j = 0; j < n; ++j) {
+        const float* rowLeft = reinterpret_cast<const float*>(&left[j * K]);
+        const float* rowRight = reinterpret_cast<const float*>(&right[j * K]);
+        float sumLeft = 0.0f, sumRight = 0.0f;
+        uint32_t k = 0;
+        for (; k + 1 < job.count; k += 2) {
+            sumLeft = rowLeft[k] + sumLeft;
+            sumRight = rowRight[k] + sumRight;
+            sumLeft = sumLeft - rowLeft[k + 1];
+            sumRight = sumRight - rowRight[k + 1];
+        }
+        if (k < job.count) {
+            sumLeft = rowLeft[k] + sumLeft;
+            sumRight = rowRight[k] + sumRight;
+        }
+        job.sumLeft[j] = sumLeft;
+        job.sumRight[j] = sumRight;
     }
 }
 
@@ -841,16 +905,14 @@ void runVectorUnits(const VectorUnitJob& job) {
         moveLanes<V, false>(job, lanes, vectors, r);
     }
     for (uint32_t g = 0; g < vectors; ++g) {
-        const uint32_t alone = lanes[g].valid & ~lanes[g].run;
-        for (uint32_t i = 0; i < W; ++i) {
-            if ((alone >> i & 1u) == 0) continue;
-            const uint32_t k = g * W + i;
+        for (uint32_t m = lanes[g].valid & ~lanes[g].run; m != 0; m &= m - 1) {
+            const uint32_t k = g * W + (uint32_t)__builtin_ctz(m);
             job.runAlone(*job.bank, unitOf(job, k), job.input, job.contribLeft[k], job.contribRight[k], job.n);
         }
     }
     InputForm form = InputForm::Plain;
     bool windows = false;
-    if constexpr (V::kLookup) windows = job.n > V::kReadsByLane;
+    if constexpr (V::kLookup) windows = job.n > kFewSamples;
     if (windows) {
         ReadTiles<V> tiles[K];
         if (job.n == kSamples) {
@@ -862,12 +924,10 @@ void runVectorUnits(const VectorUnitJob& job) {
         for (uint32_t g = 0; g < vectors; ++g) finishReads(job, tiles[g], g, v);
     } else {
         form = filterAndRead<V>(job, lanes, vectors, nullptr, x);
-        // One to three samples, the usual small pieces, with their count known.
-        switch (job.n) {
-            case 1: readRingsByLane<V, 1>(job, lanes, vectors, 1, r, v); break;
-            case 2: readRingsByLane<V, 2>(job, lanes, vectors, 2, r, v); break;
-            case 3: readRingsByLane<V, 3>(job, lanes, vectors, 3, r, v); break;
-            default: readRingsByLane<V>(job, lanes, vectors, job.n, r, v); break;
+        if constexpr (V::kLookup) {
+            readRingsInLanes<V>(job, lanes, vectors, r, v);
+        } else {
+            readRingsByLane<V>(job, lanes, vectors, job.n, r, v);
         }
     }
     switch (form) {
@@ -875,18 +935,18 @@ void runVectorUnits(const VectorUnitJob& job) {
         case InputForm::Quarter: feedbackLanes<V, InputForm::Quarter>(job, lanes, vectors, x, v, out); break;
         case InputForm::Plain: feedbackLanes<V, InputForm::Plain>(job, lanes, vectors, x, v, out); break;
     }
-    switch (job.n) {
-        case 1: writeAndTapByLane<V, 1>(job, lanes, vectors, v, out); break;
-        case 2: writeAndTapByLane<V, 2>(job, lanes, vectors, v, out); break;
-        case 3: writeAndTapByLane<V, 3>(job, lanes, vectors, v, out); break;
-        case kSamples:
-            for (uint32_t g = 0; g < vectors; ++g) writeAndTap<V, true>(job, lanes[g], g, v, out);
-            break;
-        default:
-            for (uint32_t g = 0; g < vectors; ++g) writeAndTap<V, false>(job, lanes[g], g, v, out);
-            break;
+    if (job.n <= kFewSamples) {
+        writeTapAndSumInLanes<V>(job, lanes, vectors, v, out);
+    } else {
+        for (uint32_t g = 0; g < vectors; ++g) {
+            if (job.n == kSamples) {
+                writeAndTap<V, true>(job, lanes[g], g, v, out);
+            } else {
+                writeAndTap<V, false>(job, lanes[g], g, v, out);
+            }
+        }
+        sumInVisitingOrder<V>(job);
     }
-    sumInVisitingOrder<V>(job);
     for (uint32_t g = 0; g < vectors; ++g) storeLanes(job, g, lanes[g]);
 }
 

@@ -17,7 +17,6 @@ struct XmmLanes {
     static constexpr uint32_t kAllLanes = 0xFu;
     static constexpr uint32_t kFuseGroup = 3;
     static constexpr uint32_t kFeedbackGroup = 3;
-    static constexpr uint32_t kReadsByLane = kBlockLength;
     static constexpr bool kLookup = false;
     // The plain vector types (see ymm_lanes.h).
     typedef float F __attribute__((vector_size(16)));
@@ -77,6 +76,11 @@ struct XmmLanes {
     }
     static uint32_t nonZero64(const uint64_t* p, uint32_t stride) { return nonZeroByLane<W>(p, stride); }
     static uint32_t nonZeroBytes(const bool* p, uint32_t stride) { return nonZeroByLane<W>(p, stride); }
+    static F gather(const float* base, I idx, uint32_t lanes) {
+        alignas(16) float values[W];
+        gatherByLane<W>(base, reinterpret_cast<const int32_t*>(&idx), lanes, values);
+        return loadu(values);
+    }
     static F lookup(F, F, I) { return F{}; }  // never used: kLookup is false
     static void storeSamples(float* p, F v, uint32_t count) {
         if (count >= W) return storeu(p, v);

@@ -21,7 +21,6 @@ struct YmmLanes {
     static constexpr uint32_t kAllLanes = 0xFFu;
     static constexpr uint32_t kFuseGroup = 5;
     static constexpr uint32_t kFeedbackGroup = 5;
-    static constexpr uint32_t kReadsByLane = 3;
     static constexpr bool kLookup = true;
     // The plain vector types: __m256 itself would lose its may_alias
     // attribute as a template argument, which the compiler warns about.
@@ -112,6 +111,10 @@ struct YmmLanes {
             return ~(uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) & 0xFFu;
         }
         return nonZeroByLane<W>(p, stride);
+    }
+    // base[idx] in the chosen lanes, 0 in the others (which load nothing).
+    static F gather(const float* base, I idx, uint32_t lanes) {
+        return (F)_mm256_mask_i32gather_ps(_mm256_setzero_ps(), base, (__m256i)idx, (__m256)laneMask(lanes), 4);
     }
     static F lookup(F lo, F hi, I idx) { return Isa::lookup(lo, hi, idx); }
     static void storeSamples(float* p, F v, uint32_t count) {

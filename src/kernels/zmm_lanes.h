@@ -18,7 +18,6 @@ struct ZmmLanes {
     static constexpr uint32_t kAllLanes = 0xFFFFu;
     static constexpr uint32_t kFuseGroup = 3;
     static constexpr uint32_t kFeedbackGroup = 3;
-    static constexpr uint32_t kReadsByLane = 3;
     static constexpr bool kLookup = true;
     typedef ZmmFloats F;
     typedef ZmmInts I;
@@ -114,6 +113,10 @@ struct ZmmLanes {
     }
     // {lo, hi}[idx] for idx in [0, 32).
     static F lookup(F lo, F hi, I idx) { return (F)_mm512_permutex2var_ps((__m512)lo, (__m512i)idx, (__m512)hi); }
+    // base[idx] in the chosen lanes, 0 in the others (which load nothing).
+    static F gather(const float* base, I idx, uint32_t lanes) {
+        return (F)_mm512_mask_i32gather_ps(_mm512_setzero_ps(), (__mmask16)lanes, (__m512i)idx, base, 4);
+    }
     static void storeSamples(float* p, F v, uint32_t count) {
         if (count >= W) return storeu(p, v);
         _mm512_mask_storeu_ps(p, (__mmask16)((1u << count) - 1u), (__m512)v);
