@@ -90,7 +90,7 @@ struct XmmLanes {
     }
     // Rings are padded to whole vectors, so a tap's last run may read past n.
     static F loadSamples(const float* p, uint32_t) { return loadu(p); }
-    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_NTA); }
     static void transpose(F* rows) {
         __m128 r0 = (__m128)rows[0], r1 = (__m128)rows[1], r2 = (__m128)rows[2], r3 = (__m128)rows[3];
         _MM_TRANSPOSE4_PS(r0, r1, r2, r3);

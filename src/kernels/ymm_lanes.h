@@ -123,7 +123,7 @@ struct YmmLanes {
     }
     // Rings are padded to whole vectors, so a tap's last run may read past n.
     static F loadSamples(const float* p, uint32_t) { return loadu(p); }
-    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_NTA); }
 
     __attribute__((always_inline)) static void transpose(F* rows) {
         __m256* r = reinterpret_cast<__m256*>(rows);

@@ -123,7 +123,7 @@ struct ZmmLanes {
     }
     // Rings are padded to whole vectors, so a tap's last run may read past n.
     static F loadSamples(const float* p, uint32_t) { return loadu(p); }
-    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+    static void prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_NTA); }
 
     // 16 x 16 in place: pairs of rows interleaved by floats, then by pairs,
     // then by 128-bit quarters twice.
