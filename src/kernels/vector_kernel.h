@@ -682,19 +682,41 @@ __attribute__((noinline)) void writeTapAndContributeAlone(const VectorUnitJob& j
     }
 }
 
+// The sums over the units, W samples a vector.
+template <class V>
+struct Sums {
+    typename V::F left[Lanes<V>::kTiles], right[Lanes<V>::kTiles];
+};
+
+// Visiting index k's contributions join the sums: the first unit visited
+// adds, the next subtracts, and so on.
+template <class V>
+inline void accumulate(Sums<V>& sums, uint32_t k, uint32_t t, typename V::F left, typename V::F right) {
+    if (k % 2 == 0) {
+        sums.left[t] = left + sums.left[t];
+        sums.right[t] = right + sums.right[t];
+    } else {
+        sums.left[t] = sums.left[t] - left;
+        sums.right[t] = sums.right[t] - right;
+    }
+}
+
 // The written values and the main outputs of a vector, transposed into runs
 // of W samples per unit: each unit's writes first, then its taps (a tap
 // offset within a block of a whole turn reads this block's own values),
-// then its contributions main + tap into the job's rows.
+// then its contributions main + tap into the sums, in visiting order. The
+// units that ran on their own, or whose writes or taps wrap, bring their
+// contributions in the job's rows.
 template <class V, bool kWhole>
-void writeAndTap(const VectorUnitJob& job, const LaneState<V>& s, uint32_t g, const typename V::F* q,
-                 const typename V::F* out) {
+void writeTapAndSum(const VectorUnitJob& job, const LaneState<V>& s, uint32_t g, const typename V::F* q,
+                    const typename V::F* out, Sums<V>& sums) {
     using F = typename V::F;
     constexpr uint32_t W = V::W, K = Lanes<V>::kVectors, T = Lanes<V>::kTiles;
     const uint32_t n = kWhole ? kSamples : job.n;
+    const uint32_t tiles = kWhole ? T : (n + W - 1) / W;
     alignas(64) F written[T][W], mains[T][W];
     for (uint32_t t = 0; t < T; ++t) {
-        if (!kWhole && t * W >= n) {  // past a short block: nothing to write, sums not taken
+        if (!kWhole && t >= tiles) {  // past a short block: nothing to write, sums not taken
             for (uint32_t i = 0; i < W; ++i) written[t][i] = mains[t][i] = V::set1(0.0f);
             continue;
         }
@@ -706,31 +728,6 @@ void writeAndTap(const VectorUnitJob& job, const LaneState<V>& s, uint32_t g, co
         V::transpose(written[t]);
         V::transpose(mains[t]);
     }
-    for (uint32_t m = s.plain; m != 0; m &= m - 1) {
-        const uint32_t i = (uint32_t)__builtin_ctz(m);
-        const uint32_t k = g * W + i;
-        float* write = s.rings + s.writeFrom[i];
-        const float* tapA = s.rings + s.tapAFrom[i];
-        const float* tapB = s.rings + s.tapBFrom[i];
-#pragma GCC unroll 4
-        for (uint32_t t = 0; t < T; ++t) {
-            if (kWhole) {
-                V::storeu(write + t * W, written[t][i]);
-            } else if (t * W < n) {
-                V::storeSamples(write + t * W, written[t][i], n - t * W);
-            }
-        }
-        // Rings are padded to whole vectors, so a tap's last run may read past n.
-#pragma GCC unroll 4
-        for (uint32_t t = 0; t < T; ++t) {
-            V::storeu(job.contribLeft[k] + t * W, mains[t][i] + V::loadu(tapA + t * W));
-            V::storeu(job.contribRight[k] + t * W, mains[t][i] + V::loadu(tapB + t * W));
-        }
-        // Ahead on the three streams that move by a block.
-        V::prefetch(write + kPrefetchBlocks * kSamples);
-        V::prefetch(tapA + kPrefetchBlocks * kSamples);
-        V::prefetch(tapB + kPrefetchBlocks * kSamples);
-    }
     for (uint32_t m = s.run & ~s.plain; m != 0; m &= m - 1) {
         const uint32_t i = (uint32_t)__builtin_ctz(m);
         alignas(64) float values[kSamples], mainRun[kSamples];
@@ -739,6 +736,37 @@ void writeAndTap(const VectorUnitJob& job, const LaneState<V>& s, uint32_t g, co
             V::storeu(mainRun + t * W, mains[t][i]);
         }
         writeTapAndContributeAlone(job, g * W + i, s.writeAt[i], s.tapA[i], s.tapB[i], values, mainRun);
+    }
+#pragma GCC unroll 16
+    for (uint32_t i = 0; i < W; ++i) {
+        if ((s.valid >> i & 1u) == 0) break;
+        const uint32_t k = g * W + i;
+        if (__builtin_expect((s.plain >> i & 1u) == 0, 0)) {
+            for (uint32_t t = 0; t < tiles; ++t)
+                accumulate(sums, k, t, V::loadu(job.contribLeft[k] + t * W), V::loadu(job.contribRight[k] + t * W));
+            continue;
+        }
+        float* write = s.rings + s.writeFrom[i];
+        const float* tapA = s.rings + s.tapAFrom[i];
+        const float* tapB = s.rings + s.tapBFrom[i];
+#pragma GCC unroll 4
+        for (uint32_t t = 0; t < T; ++t) {
+            if (kWhole) {
+                V::storeu(write + t * W, written[t][i]);
+            } else if (t < tiles) {
+                V::storeSamples(write + t * W, written[t][i], n - t * W);
+            }
+        }
+        // Rings are padded to whole vectors, so a tap's last run may read past n.
+#pragma GCC unroll 4
+        for (uint32_t t = 0; t < T; ++t) {
+            if (t < tiles)
+                accumulate(sums, k, t, mains[t][i] + V::loadu(tapA + t * W), mains[t][i] + V::loadu(tapB + t * W));
+        }
+        // Ahead on the three streams that move by a block.
+        V::prefetch(write + kPrefetchBlocks * kSamples);
+        V::prefetch(tapA + kPrefetchBlocks * kSamples);
+        V::prefetch(tapB + kPrefetchBlocks * kSamples);
     }
 }
 
@@ -809,41 +837,6 @@ void writeTapAndSumInLanes(const VectorUnitJob& job, const LaneState<V>* lanes, 
         job.sumLeft[j] = sumLeft;
         job.sumRight[j] = sumRight;
     }
-}
-
-// Every visited unit's contributions into the sums, in visiting order: the
-// first unit adds, the next subtracts, and so on.
-template <class V>
-void sumInVisitingOrder(const VectorUnitJob& job) {
-    using F = typename V::F;
-    constexpr uint32_t W = V::W, T = Lanes<V>::kTiles;
-    F left[T], right[T];
-    for (uint32_t t = 0; t < T; ++t) left[t] = right[t] = V::set1(0.0f);
-    const uint32_t tiles = (job.n + W - 1) / W;
-    uint32_t k = 0;
-    for (; k + 1 < job.count; k += 2) {
-#pragma GCC unroll 4
-        for (uint32_t t = 0; t < T; ++t) {
-            if (t >= tiles) break;
-            left[t] = V::loadu(job.contribLeft[k] + t * W) + left[t];
-            right[t] = V::loadu(job.contribRight[k] + t * W) + right[t];
-            left[t] = left[t] - V::loadu(job.contribLeft[k + 1] + t * W);
-            right[t] = right[t] - V::loadu(job.contribRight[k + 1] + t * W);
-        }
-    }
-    if (k < job.count) {
-        for (uint32_t t = 0; t < tiles; ++t) {
-            left[t] = V::loadu(job.contribLeft[k] + t * W) + left[t];
-            right[t] = V::loadu(job.contribRight[k] + t * W) + right[t];
-        }
-    }
-    alignas(64) float sumLeft[kSamples], sumRight[kSamples];
-    for (uint32_t t = 0; t < T; ++t) {
-        V::storeu(sumLeft + t * W, left[t]);
-        V::storeu(sumRight + t * W, right[t]);
-    }
-    memcpy(job.sumLeft, sumLeft, job.n * sizeof(float));
-    memcpy(job.sumRight, sumRight, job.n * sizeof(float));
 }
 
 // ---- Lanes out.
@@ -942,14 +935,22 @@ void runVectorUnits(const VectorUnitJob& job) {
     if (job.n <= kFewSamples) {
         writeTapAndSumInLanes<V>(job, lanes, vectors, v, out);
     } else {
+        Sums<V> sums;
+        for (uint32_t t = 0; t < Lanes<V>::kTiles; ++t) sums.left[t] = sums.right[t] = V::set1(0.0f);
         for (uint32_t g = 0; g < vectors; ++g) {
             if (job.n == kSamples) {
-                writeAndTap<V, true>(job, lanes[g], g, v, out);
+                writeTapAndSum<V, true>(job, lanes[g], g, v, out, sums);
             } else {
-                writeAndTap<V, false>(job, lanes[g], g, v, out);
+                writeTapAndSum<V, false>(job, lanes[g], g, v, out, sums);
             }
         }
-        sumInVisitingOrder<V>(job);
+        alignas(64) float sumLeft[kSamples], sumRight[kSamples];
+        for (uint32_t t = 0; t < Lanes<V>::kTiles; ++t) {
+            V::storeu(sumLeft + t * W, sums.left[t]);
+            V::storeu(sumRight + t * W, sums.right[t]);
+        }
+        memcpy(job.sumLeft, sumLeft, job.n * sizeof(float));
+        memcpy(job.sumRight, sumRight, job.n * sizeof(float));
     }
     for (uint32_t g = 0; g < vectors; ++g) storeLanes(job, g, lanes[g]);
 }

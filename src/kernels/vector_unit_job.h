@@ -17,8 +17,9 @@ struct VectorUnitJob {
     // Runs a unit the lanes cannot take through the per-sample procedure,
     // main + tap A into left and main + tap B into right.
     void (*runAlone)(UnitBank& bank, uint64_t unit, const float* input, float* left, float* right, uint32_t n);
-    // Every visited unit's contributions main + tap, by visiting index (the
-    // kernel's scratch rows, whole vectors long).
+    // Rows for the contributions main + tap of units the lanes do not
+    // write and tap themselves, by visiting index (the kernel's scratch,
+    // whole vectors long).
     float (*contribLeft)[kBlockLength];
     float (*contribRight)[kBlockLength];
     // Out: n samples each, the contributions added, subtracted, added, ...
