@@ -374,32 +374,36 @@ void planReads(const VectorUnitJob& job, const LaneState<V>& s, uint32_t g, cons
     }
 }
 
-// Run i of tile t, read in place.
+// Run i of tile t, read in place through its window. Runs that spread
+// wider are read after the ladder's loop (readWideRuns): a call in that
+// loop would make the compiler keep the ladder's states in memory.
 template <class V>
 inline void readRun(const LaneState<V>& s, ReadTiles<V>& tiles, uint32_t t, uint32_t i) {
     using F = typename V::F;
     using I = typename V::I;
+    if ((tiles.windowed[t] >> i & 1u) == 0) return;
     F& run = tiles.runs[t][i];
-    if (__builtin_expect((tiles.windowed[t] >> i & 1u) != 0, 1)) {
-        const float* window = s.rings + tiles.windows[t][i];
-        const I whole = V::cvtt(run);
-        const F frac = run - V::cvt(whole);
-        const I at = whole - tiles.bases[t][i];
-        const F lo = V::loadu(window), hi = V::loadu(window + V::W);
-        const F a = V::lookup(lo, hi, at);
-        const F b = V::lookup(lo, hi, at + 1);
-        run = a + frac * (b - a);
-        V::prefetch(window + kPrefetchBlocks * kSamples);
-    } else if ((s.run >> i & 1u) != 0) {
-        run = readRunByEntries<V>(s.rings + (tiles.windows[t][i] - tiles.bases[t][i]), run);
-    }
+    const float* window = s.rings + tiles.windows[t][i];
+    const I whole = V::cvtt(run);
+    const F frac = run - V::cvt(whole);
+    const I at = whole - tiles.bases[t][i];
+    const F lo = V::loadu(window), hi = V::loadu(window + V::W);
+    const F a = V::lookup(lo, hi, at);
+    const F b = V::lookup(lo, hi, at + 1);
+    run = a + frac * (b - a);
+    V::prefetch(window + kPrefetchBlocks * kSamples);
 }
 
-// The values read, back into lane layout.
+// The running lanes' runs that spread wider than a window, entry by entry;
+// then the values read, back into lane layout.
 template <class V>
-void finishReads(const VectorUnitJob& job, ReadTiles<V>& tiles, uint32_t g, typename V::F* v) {
+void finishReads(const VectorUnitJob& job, const LaneState<V>& s, ReadTiles<V>& tiles, uint32_t g, typename V::F* v) {
     constexpr uint32_t W = V::W, K = Lanes<V>::kVectors;
     for (uint32_t t = 0; t * W < job.n; ++t) {
+        for (uint32_t m = s.run & ~tiles.windowed[t]; m != 0; m &= m - 1) {
+            const uint32_t i = (uint32_t)__builtin_ctz(m);
+            tiles.runs[t][i] = readRunByEntries<V>(s.rings + (tiles.windows[t][i] - tiles.bases[t][i]), tiles.runs[t][i]);
+        }
         V::transpose(tiles.runs[t]);
 #pragma GCC unroll 16
         for (uint32_t i = 0; i < W; ++i) v[(t * W + i) * K + g] = tiles.runs[t][i];
@@ -918,7 +922,7 @@ void runVectorUnits(const VectorUnitJob& job) {
             for (uint32_t g = 0; g < vectors; ++g) planReads<V, false>(job, lanes[g], g, r, tiles[g]);
         }
         form = filterAndRead(job, lanes, vectors, tiles, x);
-        for (uint32_t g = 0; g < vectors; ++g) finishReads(job, tiles[g], g, v);
+        for (uint32_t g = 0; g < vectors; ++g) finishReads(job, lanes[g], tiles[g], g, v);
     } else {
         form = filterAndRead<V>(job, lanes, vectors, nullptr, x);
         if constexpr (V::kLookup) {
