@@ -140,24 +140,22 @@ inline void inGroups(uint32_t vectors, Body body) {
 // Where each lane's tap run starts. The per-sample procedure reads tap
 // entry j at (W + 64000 - n - offset + j) mod 2^64 mod 32000, W being the
 // write position after the block (write + n, wrapped at the ring's end).
-// While W + 64000 - n >= offset, which holds for every offset below 64000
-// but for the few within a block of a whole turn when the block's writes
-// wrap, that is W + 64000 - n - offset reduced by at most two
-// subtractions. -1 where it is not, or the run crosses the end of the
-// ring.
+// For an offset up to 64000 - 16 no term wraps (W - n + 64000 is at least
+// that), and W - n is write modulo 32000, so the run starts at
+// (write + 64000 - offset) mod 32000, two subtractions at most. -1 for
+// larger offsets (tapRun reads them) and where the run crosses the end of
+// the ring.
 template <class V>
 typename V::I tapStarts(typename V::I write, const uint64_t* offsets, uint32_t stride, uint32_t n) {
     using I = typename V::I;
     uint32_t wide = 0;
     I offset = V::loadIndexLanes(offsets, stride, wide);
-    const I base = V::subWherei(write + (int32_t)n, kRing, kRing) + (2 * kRing - (int32_t)n);
-    const I plain = (offset >= 0) & (offset <= base) & ~V::laneMask(wide);
-    offset = V::selecti(plain, offset, V::set1i(0));  // no arithmetic on the others
-    I start = base - offset;
+    // Not wide: the low word is not negative.
+    const I near = (offset <= 2 * kRing - (int32_t)kSamples) & ~V::laneMask(wide);
+    offset = V::selecti(near, offset, V::set1i(0));  // no arithmetic on the others
+    I start = V::subWherei(write + 2 * kRing - offset, kRing, kRing);
     start = V::subWherei(start, kRing, kRing);
-    start = V::subWherei(start, kRing, kRing);
-    const I usable = plain & (start <= kRing - (int32_t)n);
-    return V::selecti(usable, start, V::set1i(-1));
+    return V::selecti(near & (start <= kRing - (int32_t)n), start, V::set1i(-1));
 }
 
 template <class V>
