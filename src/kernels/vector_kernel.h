@@ -35,7 +35,8 @@
 //   lanes whose value is 2^31 or more), storeIndexLanes, nonZero64,
 //   nonZeroBytes;
 // - lookup(lo, hi, idx): {lo, hi}[idx] for idx in [0, 2W); gather(base,
-//   idx, lanes): base[idx] in the given lanes, 0 in the others; transpose
+//   idx, lanes): base[idx] in the given lanes, 0 in the others; gatherPair
+//   (the same for base[idx] and base[idx + 1] at once); transpose
 //   (W x W in place); storeSamples / loadSamples (the first count of W
 //   floats); prefetch (non-temporal: see kPrefetchBlocks).
 #pragma once
@@ -582,8 +583,8 @@ void readRingsInLanes(const VectorUnitJob& job, const LaneState<V>* lanes, uint3
             const I whole = V::selecti(running, V::cvtt(r[at]), V::set1i(0));
             const F frac = r[at] - V::cvt(whole);
             const I entry = whole + s.ringAt;
-            const F a = V::gather(s.rings, entry, s.run);
-            const F b = V::gather(s.rings + 1, entry, s.run);
+            F a, b;
+            V::gatherPair(s.rings, entry, s.run, a, b);
             v[at] = a + frac * (b - a);
         }
     }

@@ -81,6 +81,10 @@ struct XmmLanes {
         gatherByLane<W>(base, reinterpret_cast<const int32_t*>(&idx), lanes, values);
         return loadu(values);
     }
+    static void gatherPair(const float* base, I idx, uint32_t lanes, F& a, F& b) {
+        a = gather(base, idx, lanes);
+        b = gather(base + 1, idx, lanes);
+    }
     static F lookup(F, F, I) { return F{}; }  // never used: kLookup is false
     static void storeSamples(float* p, F v, uint32_t count) {
         if (count >= W) return storeu(p, v);

@@ -116,6 +116,20 @@ struct YmmLanes {
     static F gather(const float* base, I idx, uint32_t lanes) {
         return (F)_mm256_mask_i32gather_ps(_mm256_setzero_ps(), base, (__m256i)idx, (__m256)laneMask(lanes), 4);
     }
+    // base[idx] into a and base[idx + 1] into b: each pair in one 64-bit
+    // element, so half as many elements as two gathers.
+    static void gatherPair(const float* base, I idx, uint32_t lanes, F& a, F& b) {
+        const __m256i wide = _mm256_cvtepi32_epi64(_mm256_castsi256_si128((__m256i)laneMask(lanes)));
+        const __m256i wider = _mm256_cvtepi32_epi64(_mm256_extracti128_si256((__m256i)laneMask(lanes), 1));
+        const long long* pairs = reinterpret_cast<const long long*>(base);
+        const __m256 low = _mm256_castsi256_ps(_mm256_mask_i32gather_epi64(
+            _mm256_setzero_si256(), pairs, _mm256_castsi256_si128((__m256i)idx), wide, 4));
+        const __m256 high = _mm256_castsi256_ps(_mm256_mask_i32gather_epi64(
+            _mm256_setzero_si256(), pairs, _mm256_extracti128_si256((__m256i)idx, 1), wider, 4));
+        // Per 128-bit half: a0 a1 a4 a5 | a2 a3 a6 a7, then the quarters in order.
+        a = (F)_mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(low, high, 0x88)), 0xD8));
+        b = (F)_mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(low, high, 0xDD)), 0xD8));
+    }
     static F lookup(F lo, F hi, I idx) { return Isa::lookup(lo, hi, idx); }
     static void storeSamples(float* p, F v, uint32_t count) {
         if (count >= W) return storeu(p, v);

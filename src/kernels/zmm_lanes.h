@@ -117,6 +117,19 @@ struct ZmmLanes {
     static F gather(const float* base, I idx, uint32_t lanes) {
         return (F)_mm512_mask_i32gather_ps(_mm512_setzero_ps(), (__mmask16)lanes, (__m512i)idx, base, 4);
     }
+    // base[idx] into a and base[idx + 1] into b: each pair in one 64-bit
+    // element, so half as many elements as two gathers.
+    static void gatherPair(const float* base, I idx, uint32_t lanes, F& a, F& b) {
+        const __m512i zero = _mm512_setzero_si512();
+        const __m512i low =
+            _mm512_mask_i32gather_epi64(zero, (__mmask8)lanes, _mm512_castsi512_si256((__m512i)idx), base, 4);
+        const __m512i high =
+            _mm512_mask_i32gather_epi64(zero, (__mmask8)(lanes >> 8), _mm512_extracti64x4_epi64((__m512i)idx, 1), base, 4);
+        const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+        const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+        a = (F)_mm512_permutex2var_ps(_mm512_castsi512_ps(low), even, _mm512_castsi512_ps(high));
+        b = (F)_mm512_permutex2var_ps(_mm512_castsi512_ps(low), odd, _mm512_castsi512_ps(high));
+    }
     static void storeSamples(float* p, F v, uint32_t count) {
         if (count >= W) return storeu(p, v);
         _mm512_mask_storeu_ps(p, (__mmask16)((1u << count) - 1u), (__m512)v);
