@@ -794,8 +794,15 @@ void writeTapAndSumInLanes(const VectorUnitJob& job, const LaneState<V>* lanes, 
             const uint32_t i = (uint32_t)__builtin_ctz(m);
             float* write = s.rings + s.writeFrom[i];
             for (uint32_t j = 0; j < n; ++j) write[j] = written[j][i];
-            // Too many streams for the hardware to follow at a few entries a call.
-            V::prefetch(write + kPrefetchBlocks * kSamples);
+        }
+        // Too many streams for the hardware to follow at a few entries a
+        // call. The three streams move together by n entries, so one
+        // prefetch per stream and 16 entries (a cache line) is enough: in
+        // the calls whose writes reach an entry at a multiple of 16.
+        const uint32_t due = V::bits(((s.write + (int32_t)(n - 1)) & 15) < (int32_t)n) & s.plain;
+        for (uint32_t m = due; m != 0; m &= m - 1) {
+            const uint32_t i = (uint32_t)__builtin_ctz(m);
+            V::prefetch(s.rings + s.writeFrom[i] + kPrefetchBlocks * kSamples);
             V::prefetch(s.rings + s.tapAFrom[i] + kPrefetchBlocks * kSamples);
             V::prefetch(s.rings + s.tapBFrom[i] + kPrefetchBlocks * kSamples);
         }
