@@ -34,6 +34,15 @@ inline void gatherByLane(const float* base, const int32_t* idx, uint32_t lanes, 
     for (uint32_t i = 0; i < W; ++i) values[i] = (lanes >> i & 1u) != 0 ? base[idx[i]] : 0.0f;
 }
 
+// values[i] into base[idx[i]] in the chosen lanes.
+template <uint32_t W>
+inline void scatterByLane(float* base, const int32_t* idx, const float* values, uint32_t lanes) {
+    for (uint32_t m = lanes; m != 0; m &= m - 1) {
+        const uint32_t i = (uint32_t)__builtin_ctz(m);
+        base[idx[i]] = values[i];
+    }
+}
+
 // One bit per lane whose field is not zero.
 template <uint32_t W, class T>
 inline uint32_t nonZeroByLane(const T* p, uint32_t stride) {

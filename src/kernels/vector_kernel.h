@@ -36,7 +36,8 @@
 //   nonZeroBytes;
 // - lookup(lo, hi, idx): {lo, hi}[idx] for idx in [0, 2W); gather(base,
 //   idx, lanes): base[idx] in the given lanes, 0 in the others; gatherPair
-//   (the same for base[idx] and base[idx + 1] at once); transpose
+//   (the same for base[idx] and base[idx + 1] at once); scatter(base, idx,
+//   v, lanes): v into base[idx] in the given lanes; transpose
 //   (W x W in place); storeSamples / loadSamples (the first count of W
 //   floats); prefetch (non-temporal: see kPrefetchBlocks).
 #pragma once
@@ -775,7 +776,7 @@ void writeTapAndSum(const VectorUnitJob& job, const LaneState<V>& s, uint32_t g,
 
 // The same for a few samples in lane layout, where sample j of every
 // visited unit lies in one row (units by visiting index): the plain lanes'
-// writes lane by lane, then their taps gathered, each unit's contributions
+// writes scattered, then their taps gathered, each unit's contributions
 // main + tap into the rows (the others' from the job's rows), and the sums
 // over each row in visiting order.
 template <class V>
@@ -788,13 +789,8 @@ void writeTapAndSumInLanes(const VectorUnitJob& job, const LaneState<V>* lanes, 
     alignas(64) F left[kMost * K], right[kMost * K];
     for (uint32_t g = 0; g < vectors; ++g) {
         const LaneState<V>& s = lanes[g];
-        alignas(64) float written[kMost][W];
-        for (uint32_t j = 0; j < n; ++j) V::storeu(written[j], q[j * K + g]);
-        for (uint32_t m = s.plain; m != 0; m &= m - 1) {
-            const uint32_t i = (uint32_t)__builtin_ctz(m);
-            float* write = s.rings + s.writeFrom[i];
-            for (uint32_t j = 0; j < n; ++j) write[j] = written[j][i];
-        }
+        const I writeFrom = V::loadiu(s.writeFrom);
+        for (uint32_t j = 0; j < n; ++j) V::scatter(s.rings + j, writeFrom, q[j * K + g], s.plain);
         // Too many streams for the hardware to follow at a few entries a
         // call. The three streams move together by n entries, so one
         // prefetch per stream and 16 entries (a cache line) is enough: in
@@ -816,7 +812,7 @@ void writeTapAndSumInLanes(const VectorUnitJob& job, const LaneState<V>* lanes, 
             const uint32_t i = (uint32_t)__builtin_ctz(m);
             float values[kMost], mainRun[kMost];
             for (uint32_t j = 0; j < n; ++j) {
-                values[j] = written[j][i];
+                values[j] = reinterpret_cast<const float*>(&q[j * K + g])[i];
                 mainRun[j] = reinterpret_cast<const float*>(&out[j * K + g])[i];
             }
             writeTapAndContributeAlone(job, g * W + i, s.writeAt[i], s.tapA[i], s.tapB[i], values, mainRun);

@@ -81,6 +81,9 @@ struct XmmLanes {
         gatherByLane<W>(base, reinterpret_cast<const int32_t*>(&idx), lanes, values);
         return loadu(values);
     }
+    static void scatter(float* base, I idx, F v, uint32_t lanes) {
+        scatterByLane<W>(base, reinterpret_cast<const int32_t*>(&idx), reinterpret_cast<const float*>(&v), lanes);
+    }
     static void gatherPair(const float* base, I idx, uint32_t lanes, F& a, F& b) {
         a = gather(base, idx, lanes);
         b = gather(base + 1, idx, lanes);

@@ -116,6 +116,10 @@ struct YmmLanes {
     static F gather(const float* base, I idx, uint32_t lanes) {
         return (F)_mm256_mask_i32gather_ps(_mm256_setzero_ps(), base, (__m256i)idx, (__m256)laneMask(lanes), 4);
     }
+    // v into base[idx] in the chosen lanes (no two of which share an index).
+    static void scatter(float* base, I idx, F v, uint32_t lanes) {
+        scatterByLane<W>(base, reinterpret_cast<const int32_t*>(&idx), reinterpret_cast<const float*>(&v), lanes);
+    }
     // base[idx] into a and base[idx + 1] into b: each pair in one 64-bit
     // element, so half as many elements as two gathers.
     static void gatherPair(const float* base, I idx, uint32_t lanes, F& a, F& b) {

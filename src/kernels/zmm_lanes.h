@@ -117,6 +117,10 @@ struct ZmmLanes {
     static F gather(const float* base, I idx, uint32_t lanes) {
         return (F)_mm512_mask_i32gather_ps(_mm512_setzero_ps(), (__mmask16)lanes, (__m512i)idx, base, 4);
     }
+    // v into base[idx] in the chosen lanes (no two of which share an index).
+    static void scatter(float* base, I idx, F v, uint32_t lanes) {
+        _mm512_mask_i32scatter_ps(base, (__mmask16)lanes, (__m512i)idx, (__m512)v, 4);
+    }
     // base[idx] into a and base[idx + 1] into b: each pair in one 64-bit
     // element, so half as many elements as two gathers.
     static void gatherPair(const float* base, I idx, uint32_t lanes, F& a, F& b) {
